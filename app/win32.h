@@ -1,0 +1,24 @@
+// The one place that includes <windows.h>, with the project's defines, so
+// every translation unit sees the same Windows API surface.
+#ifndef APP_WIN32_H_
+#define APP_WIN32_H_
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef UNICODE
+#define UNICODE
+#endif
+#ifndef _UNICODE
+#define _UNICODE
+#endif
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0A00  // Windows 10
+#endif
+
+#include <windows.h>
+
+#endif  // APP_WIN32_H_
