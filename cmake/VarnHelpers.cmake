@@ -63,10 +63,17 @@ endfunction()
 # the INTERFACE target NAME to link against.
 function(varn_import_library name def_file dll_name)
   set(out ${CMAKE_BINARY_DIR}/implib/lib${name}.dll.a)
+  if(MSVC)
+    set(out ${CMAKE_BINARY_DIR}/implib/${name}.lib)
+    set(make_implib ${CMAKE_AR} /nologo /machine:x64 /def:${def_file}
+                    /name:${dll_name} /out:${out})
+  else()
+    set(make_implib ${CMAKE_DLLTOOL} -d ${def_file} -D ${dll_name} -l ${out})
+  endif()
   add_custom_command(
     OUTPUT ${out}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/implib
-    COMMAND ${CMAKE_DLLTOOL} -d ${def_file} -D ${dll_name} -l ${out}
+    COMMAND ${make_implib}
     DEPENDS ${def_file}
     COMMENT "Import library for ${dll_name}")
   add_custom_target(${name}_implib DEPENDS ${out})

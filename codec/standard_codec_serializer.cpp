@@ -1,0 +1,397 @@
+#include "codec/standard_codec_serializer.h"
+
+#include <bit>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace flutter {
+namespace {
+
+// Numbers travel little-endian; on a little-endian host every number and
+// every typed list moves as a plain block copy.
+static_assert(std::endian::native == std::endian::little,
+              "the wire format is little-endian");
+
+enum Tag : uint8_t {
+  kNull = 0,
+  kTrue = 1,
+  kFalse = 2,
+  kInt32 = 3,
+  kInt64 = 4,
+  kLargeInt = 5,
+  kFloat64 = 6,
+  kString = 7,
+  kUInt8List = 8,
+  kInt32List = 9,
+  kInt64List = 10,
+  kFloat64List = 11,
+  kList = 12,
+  kMap = 13,
+  kFloat32List = 14,
+};
+
+constexpr uint8_t kSize16 = 254;
+constexpr uint8_t kSize32 = 255;
+
+// Decoding state of the lists and maps open on this thread. The depth is per
+// thread because the recursion it bounds uses the thread's stack. `committed`
+// counts the bytes of `reader` that enclosing lists and maps still need for
+// their unread elements (at least one byte each, two per map entry); a value
+// may only claim what is left beyond them, so nested containers cannot each
+// claim the whole message and reserve memory quadratic in its size. The
+// serializer itself stays stateless and shareable.
+struct DecodeState {
+  int depth = 0;
+  const ByteStreamReader* reader = nullptr;
+  size_t committed = 0;
+};
+thread_local DecodeState decode_state;
+
+// Returns the bytes of `stream` that the value being read may still use.
+size_t AvailableBytes(const ByteStreamReader* stream) {
+  size_t remaining = stream->BytesRemaining();
+  size_t committed = decode_state.reader == stream ? decode_state.committed : 0;
+  return remaining > committed ? remaining - committed : 0;
+}
+
+// One open list or map. Restores the enclosing state when it closes, also
+// when an extension throws; a value read from another stream (a message
+// nested inside an extension's value) starts with nothing committed.
+class ContainerScope {
+ public:
+  explicit ContainerScope(const ByteStreamReader* stream)
+      : saved_(decode_state) {
+    ++decode_state.depth;
+    if (decode_state.reader != stream) {
+      decode_state.reader = stream;
+      decode_state.committed = 0;
+    }
+  }
+  ~ContainerScope() { decode_state = saved_; }
+  ContainerScope(const ContainerScope&) = delete;
+  ContainerScope& operator=(const ContainerScope&) = delete;
+
+  // Reserves `bytes` for elements not read yet.
+  void Commit(size_t bytes) { decode_state.committed += bytes; }
+  // Hands one committed byte to the element about to be read.
+  void Release() { --decode_state.committed; }
+
+ private:
+  DecodeState saved_;
+};
+
+template <typename T>
+T ReadScalar(ByteStreamReader* stream) {
+  uint8_t bytes[sizeof(T)] = {};
+  stream->GetBytes(bytes, sizeof(T));
+  T value;
+  std::memcpy(&value, bytes, sizeof(T));
+  return value;
+}
+
+template <typename T>
+void WriteScalar(T value, ByteStreamWriter* stream) {
+  uint8_t bytes[sizeof(T)];
+  std::memcpy(bytes, &value, sizeof(T));
+  stream->PutBytes(bytes, sizeof(T));
+}
+
+// Reads `size` bytes that the caller has checked are present: straight from
+// the input when the reader holds it in memory, so the bytes are copied once.
+template <typename Container>
+Container ReadByteBlock(ByteStreamReader* stream, size_t size) {
+  using Element = typename Container::value_type;
+  if (const uint8_t* in_place = stream->TakeInPlace(size)) {
+    const Element* first = reinterpret_cast<const Element*>(in_place);
+    return Container(first, first + size);
+  }
+  Container block(size, Element{});
+  stream->GetBytes(reinterpret_cast<uint8_t*>(block.data()), size);
+  return block;
+}
+
+// Reads the count, padding and elements of a typed list in one block copy.
+template <typename T>
+EncodableValue ReadTypedList(const StandardCodecSerializer& serializer,
+                             ByteStreamReader* stream) {
+  constexpr uint8_t kAlignment = sizeof(T);
+  size_t count = serializer.ReadSizeField(stream);
+  size_t padding = stream->PaddingTo(kAlignment);
+  size_t remaining = AvailableBytes(stream);
+  if (padding > remaining || count > (remaining - padding) / sizeof(T)) {
+    ByteStreamReader::ReportInvalidRead();
+    return EncodableValue(std::vector<T>());
+  }
+  // Also after a zero count, so what follows an empty list stays aligned the
+  // same way on both sides.
+  stream->SkipToAlignment(kAlignment);
+  std::vector<T> list(count);
+  stream->GetBytes(reinterpret_cast<uint8_t*>(list.data()), count * sizeof(T));
+  return EncodableValue(std::move(list));
+}
+
+void WriteNullForOversize() {
+  std::cerr << "Value too large for StandardCodecSerializer::WriteValue "
+               "(over 4294967295 elements); written as null."
+            << std::endl;
+}
+
+template <typename T>
+void WriteTypedList(const StandardCodecSerializer& serializer,
+                    const std::vector<T>& list, uint8_t tag,
+                    ByteStreamWriter* stream) {
+  if (list.size() > StandardCodecSerializer::kMaxSize) {
+    WriteNullForOversize();
+    stream->PutByte(kNull);
+    return;
+  }
+  stream->PutByte(tag);
+  serializer.WriteSizeField(list.size(), stream);
+  // Padded also for an empty list, matching the reader.
+  stream->PadToAlignment(sizeof(T));
+  if (!list.empty()) {
+    stream->PutBytes(reinterpret_cast<const uint8_t*>(list.data()),
+                     list.size() * sizeof(T));
+  }
+}
+
+}  // namespace
+
+StandardCodecSerializer::StandardCodecSerializer() = default;
+
+StandardCodecSerializer::~StandardCodecSerializer() = default;
+
+const StandardCodecSerializer& StandardCodecSerializer::SharedInstance() {
+  static const StandardCodecSerializer instance;
+  return instance;
+}
+
+EncodableValue StandardCodecSerializer::ReadTaggedValue(
+    ByteStreamReader* stream) const {
+  uint8_t type = stream->GetByte();
+  return ReadValueOfType(type, stream);
+}
+
+void StandardCodecSerializer::WriteValue(const EncodableValue& value,
+                                         ByteStreamWriter* stream) const {
+  switch (value.index()) {
+    case 0:
+      stream->PutByte(kNull);
+      return;
+    case 1:
+      stream->PutByte(std::get<bool>(value) ? kTrue : kFalse);
+      return;
+    case 2:
+      stream->PutByte(kInt32);
+      WriteScalar(std::get<int32_t>(value), stream);
+      return;
+    case 3:
+      stream->PutByte(kInt64);
+      WriteScalar(std::get<int64_t>(value), stream);
+      return;
+    case 4:
+      stream->PutByte(kFloat64);
+      stream->PadToAlignment(8);
+      WriteScalar(std::get<double>(value), stream);
+      return;
+    case 5: {
+      const auto& text = std::get<std::string>(value);
+      if (text.size() > kMaxSize) {
+        WriteNullForOversize();
+        stream->PutByte(kNull);
+        return;
+      }
+      stream->PutByte(kString);
+      WriteSizeField(text.size(), stream);
+      if (!text.empty()) {
+        stream->PutBytes(reinterpret_cast<const uint8_t*>(text.data()),
+                         text.size());
+      }
+      return;
+    }
+    case 6: {
+      const auto& bytes = std::get<std::vector<uint8_t>>(value);
+      if (bytes.size() > kMaxSize) {
+        WriteNullForOversize();
+        stream->PutByte(kNull);
+        return;
+      }
+      stream->PutByte(kUInt8List);
+      WriteSizeField(bytes.size(), stream);
+      if (!bytes.empty()) stream->PutBytes(bytes.data(), bytes.size());
+      return;
+    }
+    case 7:
+      WriteTypedList(*this, std::get<std::vector<int32_t>>(value), kInt32List,
+                     stream);
+      return;
+    case 8:
+      WriteTypedList(*this, std::get<std::vector<int64_t>>(value), kInt64List,
+                     stream);
+      return;
+    case 9:
+      WriteTypedList(*this, std::get<std::vector<double>>(value), kFloat64List,
+                     stream);
+      return;
+    case 10: {
+      const auto& list = std::get<ValueList>(value);
+      if (list.size() > kMaxSize) {
+        WriteNullForOversize();
+        stream->PutByte(kNull);
+        return;
+      }
+      stream->PutByte(kList);
+      WriteSizeField(list.size(), stream);
+      for (const EncodableValue& element : list) WriteValue(element, stream);
+      return;
+    }
+    case 11: {
+      const auto& map = std::get<ValueMap>(value);
+      if (map.size() > kMaxSize) {
+        WriteNullForOversize();
+        stream->PutByte(kNull);
+        return;
+      }
+      stream->PutByte(kMap);
+      WriteSizeField(map.size(), stream);
+      for (const auto& [key, entry_value] : map) {
+        WriteValue(key, stream);
+        WriteValue(entry_value, stream);
+      }
+      return;
+    }
+    case 12:
+      stream->PutByte(kNull);
+      std::cerr << "Unhandled custom type in StandardCodecSerializer::"
+                   "WriteValue. Custom types require codec extensions."
+                << std::endl;
+      return;
+    case 13:
+      WriteTypedList(*this, std::get<std::vector<float>>(value), kFloat32List,
+                     stream);
+      return;
+  }
+}
+
+EncodableValue StandardCodecSerializer::ReadValueOfType(
+    uint8_t type, ByteStreamReader* stream) const {
+  switch (type) {
+    case kNull:
+      return EncodableValue();
+    case kTrue:
+      return EncodableValue(true);
+    case kFalse:
+      return EncodableValue(false);
+    case kInt32:
+      return EncodableValue(ReadScalar<int32_t>(stream));
+    case kInt64:
+      return EncodableValue(ReadScalar<int64_t>(stream));
+    case kFloat64:
+      stream->SkipToAlignment(8);
+      return EncodableValue(ReadScalar<double>(stream));
+    case kLargeInt:
+    case kString: {
+      size_t size = ReadSizeField(stream);
+      if (size > AvailableBytes(stream)) {
+        ByteStreamReader::ReportInvalidRead();
+        return EncodableValue(std::string());
+      }
+      return EncodableValue(ReadByteBlock<std::string>(stream, size));
+    }
+    case kUInt8List: {
+      size_t size = ReadSizeField(stream);
+      if (size > AvailableBytes(stream)) {
+        ByteStreamReader::ReportInvalidRead();
+        return EncodableValue(std::vector<uint8_t>());
+      }
+      return EncodableValue(ReadByteBlock<std::vector<uint8_t>>(stream, size));
+    }
+    case kInt32List:
+      return ReadTypedList<int32_t>(*this, stream);
+    case kInt64List:
+      return ReadTypedList<int64_t>(*this, stream);
+    case kFloat64List:
+      return ReadTypedList<double>(*this, stream);
+    case kFloat32List:
+      return ReadTypedList<float>(*this, stream);
+    case kList:
+    case kMap:
+      break;
+    default:
+      std::cerr << "Unknown type in StandardCodecSerializer::ReadValueOfType: "
+                << static_cast<int>(type) << std::endl;
+      return EncodableValue();
+  }
+
+  // Lists and maps recurse; past the depth bound the value is left unread so
+  // that hostile nesting cannot exhaust the stack.
+  if (decode_state.depth >= kMaxNestingDepth) {
+    std::cerr << "Nesting deeper than " << kMaxNestingDepth
+              << " levels in StandardCodecSerializer::ReadValueOfType; "
+                 "value read as null."
+              << std::endl;
+    return EncodableValue();
+  }
+  ContainerScope scope(stream);
+  size_t count = ReadSizeField(stream);
+  size_t available = AvailableBytes(stream);
+  if (type == kList) {
+    // Each element takes at least its tag byte.
+    if (count > available) {
+      ByteStreamReader::ReportInvalidRead();
+      return EncodableValue(ValueList());
+    }
+    ValueList list;
+    list.reserve(count);
+    scope.Commit(count);
+    for (size_t i = 0; i < count; ++i) {
+      scope.Release();
+      uint8_t element_type = stream->GetByte();
+      list.push_back(ReadValueOfType(element_type, stream));
+    }
+    return EncodableValue(std::move(list));
+  }
+  // Each entry takes at least a key tag and a value tag.
+  if (count > available / 2) {
+    ByteStreamReader::ReportInvalidRead();
+    return EncodableValue(ValueMap());
+  }
+  ValueMap map;
+  scope.Commit(2 * count);
+  for (size_t i = 0; i < count; ++i) {
+    scope.Release();
+    uint8_t key_type = stream->GetByte();
+    EncodableValue key = ReadValueOfType(key_type, stream);
+    scope.Release();
+    uint8_t value_type = stream->GetByte();
+    EncodableValue value = ReadValueOfType(value_type, stream);
+    // The first occurrence of a key wins.
+    map.try_emplace(std::move(key), std::move(value));
+  }
+  return EncodableValue(std::move(map));
+}
+
+size_t StandardCodecSerializer::ReadSizeField(ByteStreamReader* stream) const {
+  uint8_t first = stream->GetByte();
+  if (first < kSize16) return first;
+  if (first == kSize16) return ReadScalar<uint16_t>(stream);
+  return ReadScalar<uint32_t>(stream);
+}
+
+void StandardCodecSerializer::WriteSizeField(size_t size,
+                                             ByteStreamWriter* stream) const {
+  if (size < kSize16) {
+    stream->PutByte(static_cast<uint8_t>(size));
+  } else if (size <= 0xFFFF) {
+    stream->PutByte(kSize16);
+    WriteScalar(static_cast<uint16_t>(size), stream);
+  } else {
+    stream->PutByte(kSize32);
+    WriteScalar(static_cast<uint32_t>(size), stream);
+  }
+}
+
+}  // namespace flutter
