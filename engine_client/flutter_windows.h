@@ -107,8 +107,7 @@ FlutterDesktopMessengerRef FlutterDesktopMessengerLock(
 void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef messenger);
 bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessengerRef messenger);
 
-#if defined(_WIN32)
-// --- Engine family -------------------------------------------------------
+// --- Engine family (portable) ----------------------------------------------
 FlutterDesktopEngineRef FlutterDesktopEngineCreate(
     const FlutterDesktopEngineProperties* properties);
 bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine);
@@ -121,6 +120,7 @@ void FlutterDesktopEngineSetNextFrameCallback(
     FlutterDesktopEngineRef engine, FlutterDesktopOnNextFrameCallback callback,
     void* user_data);
 
+#if defined(_WIN32)
 // --- View controller and view family --------------------------------------
 FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(
     int width, int height, FlutterDesktopEngineRef engine);

@@ -1,0 +1,199 @@
+#include "engine_client/binary_messenger_impl.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/engine_client/fake_engine.h"
+#include "tests/engine_client/stderr_capture.h"
+
+namespace flutter {
+namespace {
+
+using fake_engine::FakeEngine;
+using fake_engine::StderrCapture;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr char kDuplicateResponse[] =
+    "Error: Response can be set only once. Ignoring duplicate response.\n";
+
+class BinaryMessengerImplTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake_.Reset();
+    messenger_ = std::make_unique<BinaryMessengerImpl>(fake_.CreateMessenger());
+  }
+
+  void TearDown() override {
+    replies_.clear();
+    messenger_.reset();
+    // Only the engine side's own reference may remain.
+    EXPECT_LE(fake_.references(), 1);
+    EXPECT_THAT(fake_.faults(), IsEmpty());
+    fake_.Reset();
+  }
+
+  // Installs a handler on `channel` that keeps the reply of every message.
+  void KeepReplies(const std::string& channel) {
+    messenger_->SetChannelHandler(
+        channel, [this](const uint8_t*, size_t, ReplySink reply) {
+          replies_.push_back(std::move(reply));
+        });
+  }
+
+  FakeEngine& fake_ = FakeEngine::Get();
+  std::unique_ptr<BinaryMessengerImpl> messenger_;
+  std::vector<ReplySink> replies_;
+};
+
+TEST_F(BinaryMessengerImplTest, ReplacingHandlerKeepsAddressAndRunsNewer) {
+  int first = 0;
+  int second = 0;
+  messenger_->SetChannelHandler(
+      "ch", [&](const uint8_t*, size_t, ReplySink) { ++first; });
+  messenger_->SetChannelHandler(
+      "ch", [&](const uint8_t*, size_t, ReplySink) { ++second; });
+  ASSERT_EQ(fake_.set_callback_calls.size(), 2u);
+  EXPECT_EQ(fake_.set_callback_calls[0].user_data,
+            fake_.set_callback_calls[1].user_data);
+  EXPECT_EQ(fake_.set_callback_calls[1].callback,
+            &BinaryMessengerImpl::OnEngineMessage);
+
+  fake_.DeliverMessage("ch", {});
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(second, 1);
+}
+
+TEST_F(BinaryMessengerImplTest, HandlersOfOtherChannelsKeepTheirAddress) {
+  KeepReplies("b");
+  void* address_of_b = fake_.set_callback_calls[0].user_data;
+  // Growing the map must not move a stored handler the engine points at.
+  for (int i = 0; i < 50; ++i) {
+    KeepReplies("a" + std::to_string(i));
+  }
+  fake_.DeliverMessage("b", {});
+  EXPECT_EQ(replies_.size(), 1u);
+  EXPECT_EQ(fake_.set_callback_calls.back().channel, "a49");
+  EXPECT_NE(fake_.set_callback_calls.back().user_data, address_of_b);
+}
+
+TEST_F(BinaryMessengerImplTest, RemovingHandlerUnregistersAndDestroysIt) {
+  auto probe = std::make_shared<int>(0);
+  messenger_->SetChannelHandler("ch",
+                                [probe](const uint8_t*, size_t, ReplySink) {});
+  EXPECT_EQ(probe.use_count(), 2);
+
+  messenger_->SetChannelHandler("ch", nullptr);
+  EXPECT_EQ(probe.use_count(), 1);
+  ASSERT_EQ(fake_.set_callback_calls.size(), 2u);
+  EXPECT_EQ(fake_.set_callback_calls[1].callback, nullptr);
+  EXPECT_EQ(fake_.set_callback_calls[1].user_data, nullptr);
+  EXPECT_EQ(fake_.DeliverMessage("ch", {}), -1);
+}
+
+TEST_F(BinaryMessengerImplTest, RemovingAbsentHandlerStillUnregisters) {
+  messenger_->SetChannelHandler("never", nullptr);
+  ASSERT_EQ(fake_.set_callback_calls.size(), 1u);
+  EXPECT_EQ(fake_.set_callback_calls[0].channel, "never");
+  EXPECT_EQ(fake_.set_callback_calls[0].callback, nullptr);
+  EXPECT_EQ(fake_.set_callback_calls[0].user_data, nullptr);
+}
+
+TEST_F(BinaryMessengerImplTest, DestroyingMessengerDoesNotUnregister) {
+  auto probe = std::make_shared<int>(0);
+  messenger_->SetChannelHandler("ch",
+                                [probe](const uint8_t*, size_t, ReplySink) {});
+  messenger_.reset();
+  EXPECT_EQ(probe.use_count(), 1);
+  EXPECT_EQ(fake_.set_callback_calls.size(), 1u);
+}
+
+TEST_F(BinaryMessengerImplTest, ReplySendsBytesUnderLock) {
+  KeepReplies("ch");
+  const int id = fake_.DeliverMessage("ch", {9});
+  const uint8_t answer[] = {4, 5};
+  replies_[0](answer, sizeof(answer));
+  ASSERT_EQ(fake_.responses().size(), 1u);
+  EXPECT_EQ(fake_.responses()[0].message_id, id);
+  EXPECT_THAT(fake_.responses()[0].data, ElementsAre(4, 5));
+}
+
+TEST_F(BinaryMessengerImplTest, ReplyCalledTwiceSendsOnceAndReportsOnce) {
+  KeepReplies("ch");
+  fake_.DeliverMessage("ch", {});
+  StderrCapture err;
+  replies_[0](nullptr, 0);
+  replies_[0](nullptr, 0);
+  EXPECT_EQ(fake_.responses().size(), 1u);
+  EXPECT_TRUE(fake_.responses()[0].null_data);
+  EXPECT_EQ(err.text(), kDuplicateResponse);
+}
+
+TEST_F(BinaryMessengerImplTest, ReplyAfterEngineGoneSendsNothingSilently) {
+  KeepReplies("ch");
+  fake_.DeliverMessage("ch", {});
+  fake_.RetireMessenger();
+  StderrCapture err;
+  const uint8_t answer[] = {1};
+  replies_[0](answer, 1);
+  EXPECT_THAT(fake_.responses(), IsEmpty());
+  EXPECT_EQ(err.text(), "");
+}
+
+TEST_F(BinaryMessengerImplTest, ReplyHoldsMessengerReferenceUntilDestroyed) {
+  KeepReplies("ch");
+  fake_.DeliverMessage("ch", {});
+  fake_.DeliverMessage("ch", {});
+  EXPECT_EQ(fake_.references(), 3);
+
+  // The engine goes first; the messenger lives on for the pending replies.
+  fake_.RetireMessenger();
+  EXPECT_EQ(fake_.references(), 2);
+  replies_.pop_back();
+  EXPECT_EQ(fake_.references(), 1);
+  replies_.clear();
+  EXPECT_EQ(fake_.references(), 0);
+}
+
+TEST_F(BinaryMessengerImplTest, SendWithoutReplyUsesPlainSend) {
+  const uint8_t message[] = {7, 8};
+  messenger_->Send("out", message, sizeof(message), nullptr);
+  ASSERT_EQ(fake_.sent_messages.size(), 1u);
+  EXPECT_EQ(fake_.sent_messages[0].channel, "out");
+  EXPECT_THAT(fake_.sent_messages[0].message, ElementsAre(7, 8));
+  EXPECT_EQ(fake_.sent_messages[0].reply, nullptr);
+}
+
+TEST_F(BinaryMessengerImplTest, SendWithReplyDeliversAnswerOnce) {
+  std::vector<std::vector<uint8_t>> answers;
+  const uint8_t message[] = {1};
+  messenger_->Send("out", message, 1, [&](const uint8_t* data, size_t size) {
+    answers.emplace_back(data, data + size);
+  });
+  ASSERT_EQ(fake_.sent_messages.size(), 1u);
+  const fake_engine::SentMessage& sent = fake_.sent_messages[0];
+  ASSERT_EQ(sent.reply, &BinaryMessengerImpl::OnEngineReply);
+  const uint8_t answer[] = {3, 4};
+  sent.reply(answer, sizeof(answer), sent.user_data);
+  EXPECT_THAT(answers, ElementsAre(ElementsAre(3, 4)));
+}
+
+TEST_F(BinaryMessengerImplTest, RefusedSendWithReplyNeverCallsReply) {
+  fake_.refuse_send_with_reply = true;
+  auto probe = std::make_shared<int>(0);
+  bool called = false;
+  messenger_->Send("out", nullptr, 0,
+                   [probe, &called](const uint8_t*, size_t) { called = true; });
+  EXPECT_FALSE(called);
+  // The saved reply was freed at once.
+  EXPECT_EQ(probe.use_count(), 1);
+  EXPECT_THAT(fake_.sent_messages, IsEmpty());
+}
+
+}  // namespace
+}  // namespace flutter
