@@ -1,0 +1,43 @@
+#include "app/run_modes.h"
+
+#include <utility>
+
+#include "app/command_line.h"
+#include "app/tunnel_control/service_host.h"
+#include "app/tunnel_control/service_installer.h"
+#include "app/windowed_app.h"
+
+RunModeSelection SelectRunMode(const std::vector<std::string>& arguments) {
+  RunModeSelection selection;
+  if (arguments.empty()) return selection;
+  const std::string& first = arguments[0];
+  if (first == "/service") {
+    selection.mode = RunMode::kService;
+  } else if (first == "/tunnel-install") {
+    selection.mode = RunMode::kInstall;
+  } else if (first == "/tunnel-uninstall") {
+    selection.mode = RunMode::kUninstall;
+    return selection;
+  } else {
+    return selection;
+  }
+  if (arguments.size() >= 2) selection.argument = Utf8ToWide(arguments[1]);
+  return selection;
+}
+
+int RunSelectedMode(std::vector<std::string> arguments) {
+  RunModeSelection selection = SelectRunMode(arguments);
+  switch (selection.mode) {
+    case RunMode::kService:
+      return tunnel_control::RunServiceMode(selection.argument);
+    case RunMode::kInstall:
+      return tunnel_control::RunInstallMode(selection.argument);
+    case RunMode::kUninstall:
+      return tunnel_control::RunUninstallMode();
+    case RunMode::kWindowed:
+      break;
+  }
+  return RunWindowedApp(std::move(arguments));
+}
+
+int RunApplication() { return RunSelectedMode(ReadCommandLineArguments()); }

@@ -1,0 +1,175 @@
+#include "app/tunnel_control/service_installer.h"
+
+#include "app/tunnel_control/data_directory.h"
+#include "app/tunnel_control/platform.h"
+#include "app/tunnel_control/scoped_handles.h"
+#include "app/tunnel_control/service_control.h"
+#include "app/tunnel_control/tunnel_config.h"
+
+namespace tunnel_control {
+namespace {
+
+constexpr wchar_t kServiceSddlPrefix[] =
+    L"D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)"
+    L"(A;;CCLCSWLOCRRC;;;IU)(A;;CCLCSWLOCRRC;;;SU)(A;;RPWPCCLCSWLOCRRC;;;";
+
+constexpr ULONGLONG kStopWaitMs = 10'000;
+constexpr DWORD kPollIntervalMs = 250;
+
+// True when `sid` is a SID string Windows accepts.
+bool IsValidSidString(const std::wstring& sid) {
+  PSID parsed = nullptr;
+  if (!Os().ConvertStringSidToSidW(sid.c_str(), &parsed)) return false;
+  ScopedLocalMemory parsed_owner(parsed);
+  return true;
+}
+
+// Creates the data directory, or accepts an existing one only when it is a
+// plain directory: a junction planted by another user would redirect the
+// DACL change to its target, and a file cannot hold the configuration.
+bool CreateDataDirectory(const std::wstring& directory) {
+  if (!Os().CreateDirectoryW(directory.c_str(), nullptr) &&
+      ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    return false;
+  }
+  const DWORD attributes = Os().GetFileAttributesW(directory.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+// Creates the service, or reconfigures the existing one with the same
+// definition. Returns 0 with `service` open, or the exit code.
+int CreateOrRepairService(SC_HANDLE manager, const std::wstring& binary_path,
+                          ScopedServiceHandle* service) {
+  service->Reset(Os().CreateServiceW(
+      manager, kTunnelServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,
+      SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+      binary_path.c_str(), nullptr, nullptr, kServiceDependencies, nullptr,
+      nullptr));
+  if (*service) return kInstallSucceeded;
+  if (::GetLastError() != ERROR_SERVICE_EXISTS) return kInstallCreateFailed;
+
+  service->Reset(
+      Os().OpenServiceW(manager, kTunnelServiceName, SERVICE_ALL_ACCESS));
+  if (!*service) return kInstallOpenExistingFailed;
+  // Account and password stay as they are.
+  if (!Os().ChangeServiceConfigW(
+          service->Get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+          SERVICE_ERROR_NORMAL, binary_path.c_str(), nullptr, nullptr,
+          kServiceDependencies, nullptr, nullptr, kServiceDisplayName)) {
+    return kInstallReconfigureFailed;
+  }
+  return kInstallSucceeded;
+}
+
+// Sends the stop control and waits up to 10 s for the stopped state. A
+// timeout is not an error: the service is deleted all the same.
+void StopAndWait(SC_HANDLE service) {
+  SERVICE_STATUS status{};
+  Os().ControlService(service, SERVICE_CONTROL_STOP, &status);
+  const ULONGLONG deadline = Os().GetTickCount64() + kStopWaitMs;
+  while (true) {
+    SERVICE_STATUS_PROCESS process_status{};
+    DWORD needed = 0;
+    if (Os().QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
+                                  reinterpret_cast<LPBYTE>(&process_status),
+                                  sizeof(process_status), &needed) &&
+        process_status.dwCurrentState == SERVICE_STOPPED) {
+      return;
+    }
+    if (Os().GetTickCount64() >= deadline) return;
+    Os().Sleep(kPollIntervalMs);
+  }
+}
+
+}  // namespace
+
+std::wstring ExecutablePath() {
+  wchar_t buffer[MAX_PATH];
+  const DWORD length = Os().GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  // A full buffer means the path was truncated; longer paths are not
+  // supported.
+  if (length == 0 || length >= MAX_PATH) return std::wstring();
+  return std::wstring(buffer, length);
+}
+
+std::wstring ServiceBinaryPath(const std::wstring& executable,
+                               const std::wstring& config_file) {
+  return L"\"" + executable + L"\" /service \"" + config_file + L"\"";
+}
+
+std::wstring ServiceSddl(const std::wstring& user_sid) {
+  return kServiceSddlPrefix + user_sid + L")";
+}
+
+int RunInstallMode(const std::wstring& user_sid) {
+  if (user_sid.empty() || !IsValidSidString(user_sid)) return kInstallBadSid;
+
+  const std::wstring data_directory = DataDirectoryPath();
+  const std::wstring config_file = ConfigFilePath();
+  const std::wstring executable = ExecutablePath();
+  if (data_directory.empty() || config_file.empty() || executable.empty()) {
+    return kInstallNoPath;
+  }
+  if (!CreateDataDirectory(data_directory)) return kInstallDirectoryFailed;
+  if (!ProtectDataDirectory(data_directory, user_sid)) {
+    return kInstallDirectoryDaclFailed;
+  }
+
+  ScopedServiceHandle manager(
+      Os().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return kInstallManagerUnavailable;
+
+  ScopedServiceHandle service;
+  const int created = CreateOrRepairService(
+      manager.Get(), ServiceBinaryPath(executable, config_file), &service);
+  if (created != kInstallSucceeded) return created;
+
+  SERVICE_SID_INFO sid_info{SERVICE_SID_TYPE_UNRESTRICTED};
+  // Wine does not implement this level (error 124); Windows does.
+  if (!Os().ChangeServiceConfig2W(service.Get(),
+                                  SERVICE_CONFIG_SERVICE_SID_INFO, &sid_info)) {
+    return kInstallSidTypeFailed;
+  }
+  std::wstring description = kServiceDescription;
+  SERVICE_DESCRIPTIONW description_info{description.data()};
+  Os().ChangeServiceConfig2W(service.Get(), SERVICE_CONFIG_DESCRIPTION,
+                             &description_info);
+
+  const std::wstring sddl = ServiceSddl(user_sid);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!Os().ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+    return kInstallSddlFailed;
+  }
+  ScopedLocalMemory descriptor_owner(descriptor);
+  if (!Os().SetServiceObjectSecurity(service.Get(), DACL_SECURITY_INFORMATION,
+                                     descriptor)) {
+    return kInstallServiceDaclFailed;
+  }
+  return kInstallSucceeded;
+}
+
+int RunUninstallMode() {
+  // First and always, so the private key goes even when the rest fails.
+  DeleteTunnelConfig();
+
+  ScopedServiceHandle manager(
+      Os().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return kUninstallManagerUnavailable;
+
+  ScopedServiceHandle service(
+      Os().OpenServiceW(manager.Get(), kTunnelServiceName,
+                        DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS));
+  if (!service) {
+    return ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST
+               ? kUninstallSucceeded
+               : kUninstallOpenFailed;
+  }
+  StopAndWait(service.Get());
+  const bool deleted = Os().DeleteService(service.Get()) != FALSE;
+  return deleted ? kUninstallSucceeded : kUninstallDeleteFailed;
+}
+
+}  // namespace tunnel_control

@@ -1,0 +1,64 @@
+// The bodies of the one-shot "/tunnel-install" and "/tunnel-uninstall" run
+// modes: the protected data directory and the tunnel service's definition.
+#ifndef APP_TUNNEL_CONTROL_SERVICE_INSTALLER_H_
+#define APP_TUNNEL_CONTROL_SERVICE_INSTALLER_H_
+
+#include <string>
+
+namespace tunnel_control {
+
+// Exit codes of RunInstallMode.
+enum InstallExitCode : int {
+  kInstallSucceeded = 0,
+  kInstallBadSid = 10,
+  kInstallNoPath = 11,
+  kInstallDirectoryFailed = 12,
+  kInstallDirectoryDaclFailed = 13,
+  kInstallManagerUnavailable = 14,
+  kInstallCreateFailed = 15,
+  kInstallOpenExistingFailed = 16,
+  kInstallReconfigureFailed = 17,
+  kInstallSidTypeFailed = 18,
+  kInstallSddlFailed = 19,
+  kInstallServiceDaclFailed = 20,
+};
+
+// Exit codes of RunUninstallMode.
+enum UninstallExitCode : int {
+  kUninstallSucceeded = 0,
+  kUninstallManagerUnavailable = 30,
+  kUninstallOpenFailed = 31,
+  kUninstallDeleteFailed = 32,
+};
+
+inline constexpr wchar_t kServiceDisplayName[] = L"Varn VPN Tunnel";
+inline constexpr wchar_t kServiceDescription[] =
+    L"Varn VPN WireGuard tunnel (managed by the Varn VPN app).";
+// The double-NUL-terminated dependency list: the literal adds the last NUL.
+inline constexpr wchar_t kServiceDependencies[] = L"Nsi\0TcpIp\0";
+
+// Returns the running executable's full path, or an empty string when the
+// lookup fails or the path does not fit 259 characters.
+std::wstring ExecutablePath();
+
+// Returns the service's command line: the quoted executable, "/service" and
+// the quoted configuration file path.
+std::wstring ServiceBinaryPath(const std::wstring& executable,
+                               const std::wstring& config_file);
+
+// Returns the service's SDDL: SYSTEM and Administrators manage it, every
+// interactive user may read its state, and `user_sid` may also start and
+// stop it.
+std::wstring ServiceSddl(const std::wstring& user_sid);
+
+// Prepares the data directory for `user_sid` and creates or repairs the
+// tunnel service for that user. Returns an InstallExitCode.
+int RunInstallMode(const std::wstring& user_sid);
+
+// Deletes the configuration file, stops and deletes the tunnel service.
+// Returns an UninstallExitCode.
+int RunUninstallMode();
+
+}  // namespace tunnel_control
+
+#endif  // APP_TUNNEL_CONTROL_SERVICE_INSTALLER_H_

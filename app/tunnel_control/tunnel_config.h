@@ -1,0 +1,21 @@
+// Writing and deleting the tunnel configuration file in the data directory.
+#ifndef APP_TUNNEL_CONTROL_TUNNEL_CONFIG_H_
+#define APP_TUNNEL_CONTROL_TUNNEL_CONFIG_H_
+
+#include <string_view>
+
+#include "app/tunnel_control/op_error.h"
+
+namespace tunnel_control {
+
+// Replaces the configuration file with exactly the bytes of `config`.
+// Returns true when the whole text is in the file; otherwise fills `error`
+// ("config_write_failed") and leaves no partial file behind.
+bool WriteTunnelConfig(std::string_view config, OpError* error);
+
+// Deletes the configuration file if it can; silent in every case.
+void DeleteTunnelConfig();
+
+}  // namespace tunnel_control
+
+#endif  // APP_TUNNEL_CONTROL_TUNNEL_CONFIG_H_

@@ -1,0 +1,432 @@
+// The install and uninstall modes against the simulated service manager and
+// file system: every exit code from its cause, the exact service definition,
+// and no handle or block left behind on any path.
+#include "app/tunnel_control/service_installer.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "tests/tunnel_control/simulated_platform.h"
+
+namespace tunnel_control {
+namespace {
+
+using testing::SimulatedPlatform;
+
+constexpr wchar_t kServiceName[] = L"WireGuardTunnel$VarnVPN";
+constexpr wchar_t kDataDirectory[] = L"C:\\ProgramData\\VarnVPN";
+constexpr wchar_t kConfigFile[] = L"C:\\ProgramData\\VarnVPN\\VarnVPN.conf";
+constexpr wchar_t kUserA[] = L"S-1-5-21-100-200-300-1001";
+constexpr wchar_t kUserB[] = L"S-1-5-21-100-200-300-1002";
+constexpr wchar_t kBinaryPath[] =
+    L"\"C:\\Program Files\\Varn VPN\\varn_vpn.exe\" /service "
+    L"\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\"";
+constexpr wchar_t kServiceSddlPrefix[] =
+    L"D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)"
+    L"(A;;CCLCSWLOCRRC;;;IU)(A;;CCLCSWLOCRRC;;;SU)(A;;RPWPCCLCSWLOCRRC;;;";
+
+std::wstring ExpectedDirectoryDacl(const std::wstring& sid) {
+  return L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301BF;;;" + sid +
+         L")";
+}
+
+class InstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override { sim_.user().elevated = true; }
+  void TearDown() override {
+    EXPECT_TRUE(sim_.AllReleased()) << sim_.LeakReport();
+  }
+  SimulatedPlatform sim_;
+};
+
+TEST_F(InstallTest, PureBuildersMatchTheServiceDefinition) {
+  EXPECT_EQ(ServiceBinaryPath(L"C:\\Program Files\\Varn VPN\\varn_vpn.exe",
+                              kConfigFile),
+            kBinaryPath);
+  EXPECT_EQ(std::wstring(kServiceSddlPrefix).size(), 133u);
+  EXPECT_EQ(ServiceSddl(kUserA),
+            kServiceSddlPrefix + std::wstring(kUserA) + L")");
+  EXPECT_EQ(std::wstring(kServiceDependencies,
+                         sizeof(kServiceDependencies) / sizeof(wchar_t)),
+            std::wstring(L"Nsi\0TcpIp\0\0", 11));
+}
+
+TEST_F(InstallTest, ExecutablePathStopsShortOf260Characters) {
+  const std::wstring fits = L"C:\\" + std::wstring(252, L'a') + L".exe";
+  ASSERT_EQ(fits.size(), 259u);
+  sim_.SetModulePath(fits);
+  EXPECT_EQ(ExecutablePath(), fits);
+  sim_.SetModulePath(fits + L"x");
+  EXPECT_EQ(ExecutablePath(), L"");
+  sim_.SetModulePath(fits + std::wstring(100, L'x'));
+  EXPECT_EQ(ExecutablePath(), L"");
+  sim_.FailOnce("GetModuleFileNameW", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ExecutablePath(), L"");
+}
+
+TEST_F(InstallTest, CreatesTheExactServiceAndDirectory) {
+  ASSERT_EQ(RunInstallMode(kUserA), 0);
+
+  const SimulatedPlatform::Service* service = sim_.FindService(kServiceName);
+  ASSERT_NE(service, nullptr);
+  EXPECT_EQ(service->name, kServiceName);
+  EXPECT_EQ(service->display_name, L"Varn VPN Tunnel");
+  EXPECT_EQ(service->description,
+            L"Varn VPN WireGuard tunnel (managed by the Varn VPN app).");
+  EXPECT_EQ(service->service_type, 0x10u);
+  EXPECT_EQ(service->start_type, 3u);
+  EXPECT_EQ(service->error_control, 1u);
+  EXPECT_EQ(service->binary_path, kBinaryPath);
+  EXPECT_EQ(service->dependencies, std::wstring(L"Nsi\0TcpIp\0\0", 11));
+  EXPECT_EQ(service->load_order_group, L"");
+  EXPECT_FALSE(service->tag_requested);
+  EXPECT_EQ(service->account, L"LocalSystem");
+  EXPECT_FALSE(service->password.has_value());
+  EXPECT_EQ(service->sid_type, 1u);
+  EXPECT_EQ(service->sddl, kServiceSddlPrefix + std::wstring(kUserA) + L")");
+  EXPECT_EQ(service->state, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(service->start_count, 0);
+
+  const SimulatedPlatform::Node* directory = sim_.FindNode(kDataDirectory);
+  ASSERT_NE(directory, nullptr);
+  EXPECT_TRUE(directory->directory);
+  EXPECT_EQ(directory->owner, L"BA");
+  EXPECT_EQ(directory->dacl, ExpectedDirectoryDacl(kUserA));
+  EXPECT_EQ(sim_.FindNode(kConfigFile), nullptr);  // never written here
+
+  EXPECT_EQ(sim_.CallsTo("OpenSCManagerW"),
+            std::vector<std::string>{"OpenSCManagerW(null, null, 0xF003F)"});
+  EXPECT_EQ(sim_.CallsTo("CreateServiceW"),
+            std::vector<std::string>{
+                "CreateServiceW(\"WireGuardTunnel$VarnVPN\", 0xF01FF)"});
+  EXPECT_EQ(sim_.CallsTo("CreateDirectoryW"),
+            std::vector<std::string>{
+                "CreateDirectoryW(\"C:\\ProgramData\\VarnVPN\", null)"});
+  EXPECT_EQ(sim_.CallsTo("ChangeServiceConfig2W"),
+            (std::vector<std::string>{"ChangeServiceConfig2W(5)",
+                                      "ChangeServiceConfig2W(1)"}));
+  EXPECT_EQ(sim_.CallsTo("SetServiceObjectSecurity"),
+            std::vector<std::string>{"SetServiceObjectSecurity(0x4)"});
+  const std::vector<std::string> closes = sim_.CallsTo("CloseServiceHandle");
+  EXPECT_EQ(closes, (std::vector<std::string>{"CloseServiceHandle(service)",
+                                              "CloseServiceHandle(manager)"}));
+}
+
+TEST_F(InstallTest, RepairsAMovedServiceAndKeepsItsAccount) {
+  SimulatedPlatform::Service& old = sim_.AddService(kServiceName);
+  old.binary_path = L"\"D:\\old\\varn_vpn.exe\" /service \"x\"";
+  old.display_name = L"old name";
+  old.start_type = SERVICE_AUTO_START;
+  old.account = L"NT AUTHORITY\\LocalService";
+  sim_.SetModulePath(L"E:\\Apps\\Varn\\varn_vpn.exe");
+
+  ASSERT_EQ(RunInstallMode(kUserA), 0);
+
+  const SimulatedPlatform::Service* service = sim_.FindService(kServiceName);
+  ASSERT_NE(service, nullptr);
+  EXPECT_EQ(service->binary_path,
+            L"\"E:\\Apps\\Varn\\varn_vpn.exe\" /service "
+            L"\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\"");
+  EXPECT_EQ(service->display_name, L"Varn VPN Tunnel");
+  EXPECT_EQ(service->dependencies, std::wstring(L"Nsi\0TcpIp\0\0", 11));
+  EXPECT_EQ(service->start_type, 3u);
+  EXPECT_EQ(service->account, L"NT AUTHORITY\\LocalService");
+  EXPECT_FALSE(service->password.has_value());
+  EXPECT_EQ(service->sid_type, 1u);
+  EXPECT_EQ(service->sddl, kServiceSddlPrefix + std::wstring(kUserA) + L")");
+  EXPECT_EQ(sim_.CallsTo("OpenServiceW"),
+            std::vector<std::string>{
+                "OpenServiceW(\"WireGuardTunnel$VarnVPN\", 0xF01FF)"});
+}
+
+TEST_F(InstallTest, SecondUserTakesOverDirectoryAndService) {
+  ASSERT_EQ(RunInstallMode(kUserA), 0);
+  ASSERT_EQ(RunInstallMode(kUserA), 0);  // repeating is harmless
+  ASSERT_EQ(RunInstallMode(kUserB), 0);
+  EXPECT_EQ(sim_.FindNode(kDataDirectory)->dacl, ExpectedDirectoryDacl(kUserB));
+  const std::wstring sddl = sim_.FindService(kServiceName)->sddl;
+  EXPECT_EQ(sddl, kServiceSddlPrefix + std::wstring(kUserB) + L")");
+  EXPECT_EQ(sddl.find(kUserA), std::wstring::npos);
+}
+
+// A folder planted under ProgramData before the install: accepted only as
+// a plain directory, and then it gets the Administrators as owner.
+TEST_F(InstallTest, ExistingPlainDirectoryIsTakenOver) {
+  SimulatedPlatform::Node& planted = sim_.AddDirectory(kDataDirectory);
+  planted.owner = kUserB;
+  planted.dacl = L"D:(A;OICI;FA;;;WD)";
+  ASSERT_EQ(RunInstallMode(kUserA), 0);
+  EXPECT_EQ(planted.owner, L"BA");
+  EXPECT_EQ(planted.dacl, ExpectedDirectoryDacl(kUserA));
+}
+
+TEST_F(InstallTest, ExistingJunctionOrFileIsRefusedUntouched) {
+  SimulatedPlatform::Node& target = sim_.AddDirectory(L"C:\\Windows\\System32");
+  SimulatedPlatform::Node& junction = sim_.AddDirectory(kDataDirectory);
+  junction.extra_attributes = FILE_ATTRIBUTE_REPARSE_POINT;
+  junction.link_target = L"C:\\Windows\\System32";
+  EXPECT_EQ(RunInstallMode(kUserA), 12);
+  EXPECT_EQ(target.security_changes, 0);
+  EXPECT_EQ(junction.security_changes, 0);
+  EXPECT_EQ(sim_.CountCalls("SetNamedSecurityInfoW"), 0);
+  EXPECT_EQ(sim_.CountCalls("OpenSCManagerW"), 0);
+
+  sim_.RemoveNode(kDataDirectory);
+  sim_.AddFile(kDataDirectory, "not a directory");
+  EXPECT_EQ(RunInstallMode(kUserA), 12);
+  EXPECT_EQ(sim_.CountCalls("SetNamedSecurityInfoW"), 0);
+  EXPECT_EQ(sim_.FindService(kServiceName), nullptr);
+}
+
+// Every failing exit code of the installer, each from its own cause, with
+// nothing left open.
+TEST(InstallExitCodeTest, EachFailureHasItsCode) {
+  struct Case {
+    const char* name;
+    std::wstring sid;
+    std::function<void(SimulatedPlatform&)> setup;
+    int expected;
+  };
+  const auto none = [](SimulatedPlatform&) {};
+  const auto existing = [](SimulatedPlatform& sim) {
+    sim.AddService(kServiceName);
+  };
+  const Case cases[] = {
+      {"missing SID", L"", none, 10},
+      {"not a SID", L"nobody", none, 10},
+      {"SID with text", L"S-1-5-21-1-x", none, 10},
+      {"SID with a quote", L"S-1-5-21-1)(A;;GA;;;WD", none, 10},
+      {"no program data", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.FailAlways("SHGetKnownFolderPath", ERROR_FILE_NOT_FOUND);
+       },
+       11},
+      {"executable path too long", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.SetModulePath(L"C:\\" + std::wstring(300, L'a') + L".exe");
+       },
+       11},
+      {"directory not creatable", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.FailAlways("CreateDirectoryW", ERROR_ACCESS_DENIED);
+       },
+       12},
+      {"program data missing", kUserA,
+       [](SimulatedPlatform& sim) { sim.RemoveNode(L"C:\\ProgramData"); }, 12},
+      {"directory attributes unreadable", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.FailAlways("GetFileAttributesW", ERROR_ACCESS_DENIED);
+       },
+       12},
+      {"directory SDDL not convertible", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.FailOnce("ConvertStringSecurityDescriptorToSecurityDescriptorW",
+                      ERROR_NOT_ENOUGH_MEMORY);
+       },
+       13},
+      {"directory DACL refused", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.FailAlways("SetNamedSecurityInfoW", ERROR_ACCESS_DENIED);
+       },
+       13},
+      {"not elevated: the owner cannot be set", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.user().elevated = false;
+         sim.AddDirectory(kDataDirectory).owner = sim.user().sid;
+       },
+       13},
+      {"service manager down", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.FailAlways("OpenSCManagerW", RPC_S_SERVER_UNAVAILABLE);
+       },
+       14},
+      {"creation refused", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.FailAlways("CreateServiceW", ERROR_INVALID_NAME);
+       },
+       15},
+      {"service marked for deletion", kUserA,
+       [](SimulatedPlatform& sim) {
+         SimulatedPlatform::Service& service = sim.AddService(kServiceName);
+         service.marked_for_deletion = true;
+         service.state = SERVICE_STOP_PENDING;
+       },
+       15},
+      {"existing service not openable", kUserA,
+       [&](SimulatedPlatform& sim) {
+         existing(sim);
+         sim.FailAlways("OpenServiceW", ERROR_ACCESS_DENIED);
+       },
+       16},
+      {"reconfiguration refused", kUserA,
+       [&](SimulatedPlatform& sim) {
+         existing(sim);
+         sim.FailAlways("ChangeServiceConfigW", ERROR_ACCESS_DENIED);
+       },
+       17},
+      {"SID type not supported", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.FailOnce("ChangeServiceConfig2W", ERROR_INVALID_LEVEL);
+       },
+       18},
+      {"SID type not supported on repair", kUserA,
+       [&](SimulatedPlatform& sim) {
+         existing(sim);
+         sim.FailOnce("ChangeServiceConfig2W", ERROR_INVALID_LEVEL);
+       },
+       18},
+      {"service SDDL not convertible", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.FailOnUse("ConvertStringSecurityDescriptorToSecurityDescriptorW",
+                       ERROR_NOT_ENOUGH_MEMORY, 2);
+       },
+       19},
+      {"service DACL refused", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.FailAlways("SetServiceObjectSecurity", ERROR_ACCESS_DENIED);
+       },
+       20},
+      {"description refused is ignored", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.FailOnUse("ChangeServiceConfig2W", ERROR_ACCESS_DENIED, 2);
+       },
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedPlatform sim;
+    sim.user().elevated = true;
+    c.setup(sim);
+    EXPECT_EQ(RunInstallMode(c.sid), c.expected);
+    EXPECT_TRUE(sim.AllReleased()) << sim.LeakReport();
+    if (c.expected == 10) {
+      // Nothing is created for a bad SID.
+      EXPECT_EQ(sim.FindNode(kDataDirectory), nullptr);
+      EXPECT_EQ(sim.CountCalls("OpenSCManagerW"), 0);
+    }
+    if (c.expected >= 10 && c.expected <= 14) {
+      EXPECT_EQ(sim.CountCalls("CreateServiceW"), 0);
+    }
+  }
+}
+
+class UninstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim_.user().elevated = true;
+    sim_.AddFile(kConfigFile, "[Interface]");
+  }
+  void TearDown() override {
+    EXPECT_TRUE(sim_.AllReleased()) << sim_.LeakReport();
+  }
+  SimulatedPlatform::Service& RunningService() {
+    SimulatedPlatform::Service& service = sim_.AddService(kServiceName);
+    service.state = SERVICE_RUNNING;
+    return service;
+  }
+  SimulatedPlatform sim_;
+};
+
+TEST_F(UninstallTest, StopsWaitsAndDeletesInOrder) {
+  RunningService().stop_pending_ms = 600;
+  const uint64_t start = sim_.now();
+  EXPECT_EQ(RunUninstallMode(), 0);
+  EXPECT_EQ(sim_.FindService(kServiceName), nullptr);
+  EXPECT_EQ(sim_.FindNode(kConfigFile), nullptr);
+  EXPECT_EQ(sim_.now() - start, 750u);  // three polls of 250 ms
+  const std::vector<std::string>& calls = sim_.calls();
+  const std::vector<std::string> head(calls.begin(), calls.begin() + 6);
+  EXPECT_EQ(head, (std::vector<std::string>{
+                      "SHGetKnownFolderPath(ProgramData, 0x0, null)",
+                      "CoTaskMemFree()",
+                      "DeleteFileW(\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\")",
+                      "OpenSCManagerW(null, null, 0x1)",
+                      "OpenServiceW(\"WireGuardTunnel$VarnVPN\", 0x10024)",
+                      "ControlService(1)"}));
+  // The first status query follows the stop control at once.
+  EXPECT_EQ(calls[6], "QueryServiceStatusEx(0, 36)");
+  const std::vector<std::string> tail(calls.end() - 3, calls.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"DeleteService()",
+                                            "CloseServiceHandle(service)",
+                                            "CloseServiceHandle(manager)"}));
+}
+
+TEST_F(UninstallTest, SlowStopStillDeletesTheService) {
+  RunningService().stop_pending_ms = 60'000;
+  const uint64_t start = sim_.now();
+  EXPECT_EQ(RunUninstallMode(), 0);
+  EXPECT_GE(sim_.now() - start, 10'000u);
+  EXPECT_LT(sim_.now() - start, 10'250u);
+  EXPECT_EQ(sim_.CountCalls("DeleteService"), 1);
+  const SimulatedPlatform::Service* service = sim_.FindService(kServiceName);
+  ASSERT_NE(service, nullptr);  // gone once it has stopped
+  EXPECT_TRUE(service->marked_for_deletion);
+  sim_.Advance(60'000);
+  EXPECT_EQ(sim_.FindService(kServiceName), nullptr);
+}
+
+TEST_F(UninstallTest, StoppedServiceOrRefusedStopIsDeletedAtOnce) {
+  sim_.AddService(kServiceName);  // stopped: the stop control fails
+  EXPECT_EQ(RunUninstallMode(), 0);
+  EXPECT_EQ(sim_.CountCalls("Sleep"), 0);
+  EXPECT_EQ(sim_.FindService(kServiceName), nullptr);
+
+  RunningService().stop_error = ERROR_SERVICE_REQUEST_TIMEOUT;
+  EXPECT_EQ(RunUninstallMode(), 0);
+  EXPECT_TRUE(sim_.FindService(kServiceName)->marked_for_deletion);
+}
+
+TEST_F(UninstallTest, NoServiceIsSuccessAndTheFileIsGone) {
+  EXPECT_EQ(RunUninstallMode(), 0);
+  EXPECT_EQ(sim_.FindNode(kConfigFile), nullptr);
+  EXPECT_EQ(sim_.CountCalls("ControlService"), 0);
+}
+
+TEST(UninstallExitCodeTest, FailuresStillDeleteTheConfigurationFirst) {
+  struct Case {
+    const char* name;
+    std::function<void(SimulatedPlatform&)> setup;
+    int expected;
+  };
+  const Case cases[] = {
+      {"service manager unavailable",
+       [](SimulatedPlatform& sim) {
+         sim.FailAlways("OpenSCManagerW", ERROR_ACCESS_DENIED);
+       },
+       30},
+      {"service not openable",
+       [](SimulatedPlatform& sim) {
+         sim.AddService(kServiceName).denied_access = DELETE;
+       },
+       31},
+      {"deletion refused",
+       [](SimulatedPlatform& sim) {
+         sim.AddService(kServiceName);
+         sim.FailAlways("DeleteService", ERROR_ACCESS_DENIED);
+       },
+       32},
+      {"already marked for deletion",
+       [](SimulatedPlatform& sim) {
+         SimulatedPlatform::Service& service = sim.AddService(kServiceName);
+         service.marked_for_deletion = true;
+         service.state = SERVICE_RUNNING;
+       },
+       32},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedPlatform sim;
+    sim.AddFile(kConfigFile, "[Interface]");
+    c.setup(sim);
+    EXPECT_EQ(RunUninstallMode(), c.expected);
+    EXPECT_EQ(sim.FindNode(kConfigFile), nullptr);
+    EXPECT_EQ(sim.calls()[2],
+              "DeleteFileW(\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\")");
+    EXPECT_TRUE(sim.AllReleased()) << sim.LeakReport();
+  }
+}
+
+}  // namespace
+}  // namespace tunnel_control

@@ -1,0 +1,1526 @@
+#include "tests/tunnel_control/simulated_platform.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwctype>
+#include <sstream>
+
+namespace tunnel_control::testing {
+namespace {
+
+SimulatedPlatform* current_simulation = nullptr;
+
+constexpr GUID kProgramDataFolder = {
+    0x62AB5D82,
+    0xFDC1,
+    0x4DC3,
+    {0xA9, 0xDD, 0x07, 0x0D, 0x1D, 0x49, 0x5D, 0x97}};
+
+std::wstring Lower(const std::wstring& text) {
+  std::wstring lower = text;
+  for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
+  return lower;
+}
+
+// The node key of a path: lower case, no trailing separator.
+std::wstring PathKey(const std::wstring& path) {
+  std::wstring key = Lower(path);
+  while (key.size() > 3 && key.back() == L'\\') key.pop_back();
+  return key;
+}
+
+std::wstring ParentOf(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L'\\');
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+// A drive root such as "c:" always exists as a directory.
+bool IsDriveRoot(const std::wstring& key) {
+  return key.size() == 2 && key[1] == L':';
+}
+
+std::string Hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof(text), "0x%llX",
+                static_cast<unsigned long long>(value));
+  return text;
+}
+
+std::string Quote(const wchar_t* text) {
+  return text == nullptr ? std::string("null") : "\"" + Narrow(text) + "\"";
+}
+
+// Well-known SID aliases that SDDL and ConvertStringSidToSidW accept.
+struct Alias {
+  const wchar_t* name;
+  const wchar_t* sid;
+};
+constexpr Alias kAliases[] = {
+    {L"SY", L"S-1-5-18"}, {L"BA", L"S-1-5-32-544"}, {L"BU", L"S-1-5-32-545"},
+    {L"IU", L"S-1-5-4"},  {L"SU", L"S-1-5-6"},      {L"WD", L"S-1-1-0"},
+    {L"AU", L"S-1-5-11"}, {L"LS", L"S-1-5-19"},     {L"NS", L"S-1-5-20"},
+};
+
+// Parses "S-1-a-s1-s2..." or an alias into the binary SID layout.
+std::optional<std::vector<unsigned char>> ParseSid(const std::wstring& text) {
+  std::wstring sid = text;
+  for (const Alias& alias : kAliases) {
+    if (text == alias.name) sid = alias.sid;
+  }
+  if (sid.size() < 4 || sid.compare(0, 4, L"S-1-") != 0) return std::nullopt;
+  std::vector<uint64_t> parts;
+  size_t pos = 4;
+  while (true) {
+    size_t end = sid.find(L'-', pos);
+    if (end == std::wstring::npos) end = sid.size();
+    if (end == pos || end - pos > 15) return std::nullopt;
+    uint64_t value = 0;
+    for (size_t i = pos; i < end; ++i) {
+      if (sid[i] < L'0' || sid[i] > L'9') return std::nullopt;
+      value = value * 10 + static_cast<uint64_t>(sid[i] - L'0');
+    }
+    parts.push_back(value);
+    if (end == sid.size()) break;
+    pos = end + 1;
+  }
+  // parts[0] is the authority, the rest are sub-authorities.
+  if (parts.empty() || parts.size() > 16 || parts[0] >= (1ull << 48)) {
+    return std::nullopt;
+  }
+  std::vector<unsigned char> bytes(8 + 4 * (parts.size() - 1));
+  bytes[0] = 1;
+  bytes[1] = static_cast<unsigned char>(parts.size() - 1);
+  for (int i = 0; i < 6; ++i) {
+    bytes[2 + i] = static_cast<unsigned char>(parts[0] >> (8 * (5 - i)));
+  }
+  for (size_t i = 1; i < parts.size(); ++i) {
+    if (parts[i] > 0xFFFFFFFFull) return std::nullopt;
+    const uint32_t sub = static_cast<uint32_t>(parts[i]);
+    std::memcpy(&bytes[8 + 4 * (i - 1)], &sub, 4);
+  }
+  return bytes;
+}
+
+std::optional<std::wstring> SidToText(const void* sid) {
+  const auto* bytes = static_cast<const unsigned char*>(sid);
+  if (bytes == nullptr || bytes[0] != 1 || bytes[1] > 15) return std::nullopt;
+  uint64_t authority = 0;
+  for (int i = 0; i < 6; ++i) authority = (authority << 8) | bytes[2 + i];
+  std::wstring text = L"S-1-" + std::to_wstring(authority);
+  for (int i = 0; i < bytes[1]; ++i) {
+    uint32_t sub;
+    std::memcpy(&sub, bytes + 8 + 4 * i, 4);
+    text += L"-" + std::to_wstring(sub);
+  }
+  return text;
+}
+
+// Rights of one SDDL ACE: hex or two-letter codes.
+std::optional<DWORD> ParseRights(const std::wstring& rights) {
+  if (rights.size() > 2 && rights[0] == L'0' &&
+      (rights[1] == L'x' || rights[1] == L'X')) {
+    wchar_t* end = nullptr;
+    const unsigned long value = std::wcstoul(rights.c_str() + 2, &end, 16);
+    if (end == nullptr || *end != L'\0') return std::nullopt;
+    return static_cast<DWORD>(value);
+  }
+  static const std::map<std::wstring, DWORD> kCodes = {
+      {L"CC", 0x1},        {L"DC", 0x2},        {L"LC", 0x4},
+      {L"SW", 0x8},        {L"RP", 0x10},       {L"WP", 0x20},
+      {L"DT", 0x40},       {L"LO", 0x80},       {L"CR", 0x100},
+      {L"SD", 0x10000},    {L"RC", 0x20000},    {L"WD", 0x40000},
+      {L"WO", 0x80000},    {L"GA", 0x10000000}, {L"GX", 0x20000000},
+      {L"GW", 0x40000000}, {L"GR", 0x80000000}, {L"FA", 0x1F01FF},
+      {L"FR", 0x120089},   {L"FW", 0x120116},   {L"FX", 0x1200A0},
+  };
+  if (rights.size() % 2 != 0) return std::nullopt;
+  DWORD mask = 0;
+  for (size_t i = 0; i < rights.size(); i += 2) {
+    auto it = kCodes.find(rights.substr(i, 2));
+    if (it == kCodes.end()) return std::nullopt;
+    mask |= it->second;
+  }
+  return mask;
+}
+
+std::vector<std::wstring> SplitFields(const std::wstring& ace) {
+  std::vector<std::wstring> fields;
+  size_t pos = 0;
+  while (true) {
+    const size_t end = ace.find(L';', pos);
+    fields.push_back(ace.substr(pos, end - pos));
+    if (end == std::wstring::npos) break;
+    pos = end + 1;
+  }
+  return fields;
+}
+
+// Checks an ACL part "D:flags(ace)(ace)..."; returns an error or 0.
+DWORD CheckAcl(const std::wstring& acl) {
+  size_t pos = 2;
+  while (pos < acl.size() && acl[pos] != L'(') {
+    if (std::wstring(L"PAIRNO").find(acl[pos]) == std::wstring::npos) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    ++pos;
+  }
+  while (pos < acl.size()) {
+    if (acl[pos] != L'(') return ERROR_INVALID_PARAMETER;
+    const size_t close = acl.find(L')', pos);
+    if (close == std::wstring::npos) return ERROR_INVALID_PARAMETER;
+    const std::vector<std::wstring> fields =
+        SplitFields(acl.substr(pos + 1, close - pos - 1));
+    if (fields.size() != 6) return ERROR_INVALID_PARAMETER;
+    if (fields[0] != L"A" && fields[0] != L"D") return ERROR_INVALID_PARAMETER;
+    if (!ParseRights(fields[2])) return ERROR_INVALID_PARAMETER;
+    if (!ParseSid(fields[5])) return ERROR_INVALID_SID;
+    pos = close + 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::vector<std::wstring> SddlAces(const std::wstring& sddl) {
+  std::vector<std::wstring> aces;
+  size_t pos = 0;
+  while ((pos = sddl.find(L'(', pos)) != std::wstring::npos) {
+    const size_t close = sddl.find(L')', pos);
+    if (close == std::wstring::npos) break;
+    aces.push_back(sddl.substr(pos + 1, close - pos - 1));
+    pos = close + 1;
+  }
+  return aces;
+}
+
+std::string Narrow(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(),
+                                         static_cast<int>(text.size()), nullptr,
+                                         0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                        out.data(), size, nullptr, nullptr);
+  return out;
+}
+
+// The functions installed in the Platform table. Each one finds the
+// simulation in force, takes its lock and acts on its state.
+struct SimulatedPlatform::Impl {
+  using Kind = HandleInfo::Kind;
+
+  static SimulatedPlatform& Sim() {
+    if (current_simulation == nullptr) {
+      std::fputs("simulated platform called while not installed\n", stderr);
+      std::abort();
+    }
+    return *current_simulation;
+  }
+
+  // Sets the last error and returns `result`.
+  template <typename T>
+  static T Fail(DWORD error, T result) {
+    ::SetLastError(error);
+    return result;
+  }
+
+  // --- Service manager --------------------------------------------------
+
+  static SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machine, LPCWSTR database,
+                                         DWORD access) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("OpenSCManagerW(" + Quote(machine) + ", " + Quote(database) + ", " +
+          Hex(access) + ")");
+    if (DWORD e = s.NextFailure("OpenSCManagerW")) return Fail(e, SC_HANDLE{});
+    const DWORD allowed =
+        (s.user_.elevated || s.user_.system)
+            ? SC_MANAGER_ALL_ACCESS
+            : (SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE |
+               SC_MANAGER_QUERY_LOCK_STATUS | STANDARD_RIGHTS_READ);
+    if ((access & ~allowed) != 0) return Fail(ERROR_ACCESS_DENIED, SC_HANDLE{});
+    ::SetLastError(0);
+    return static_cast<SC_HANDLE>(s.NewHandle({Kind::kManager, access}));
+  }
+
+  static SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR name,
+                                       DWORD access) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("OpenServiceW(" + Quote(name) + ", " + Hex(access) + ")");
+    if (DWORD e = s.NextFailure("OpenServiceW")) return Fail(e, SC_HANDLE{});
+    if (s.FindHandle(manager, Kind::kManager) == nullptr) {
+      return Fail(ERROR_INVALID_HANDLE, SC_HANDLE{});
+    }
+    Service* service = name == nullptr ? nullptr : s.FindService(name);
+    if (service == nullptr) {
+      return Fail(ERROR_SERVICE_DOES_NOT_EXIST, SC_HANDLE{});
+    }
+    if ((access & ~s.GrantedServiceAccess(*service)) != 0 ||
+        (access & service->denied_access) != 0) {
+      return Fail(ERROR_ACCESS_DENIED, SC_HANDLE{});
+    }
+    ::SetLastError(0);
+    HandleInfo info{Kind::kService, access};
+    info.name = Lower(name);
+    return static_cast<SC_HANDLE>(s.NewHandle(info));
+  }
+
+  static std::wstring ReadDependencies(LPCWSTR dependencies) {
+    if (dependencies == nullptr) return std::wstring();
+    const wchar_t* p = dependencies;
+    while (*p != L'\0') p += std::wcslen(p) + 1;
+    return std::wstring(dependencies,
+                        static_cast<size_t>(p - dependencies) + 1);
+  }
+
+  static SC_HANDLE WINAPI CreateServiceW(
+      SC_HANDLE manager, LPCWSTR name, LPCWSTR display_name, DWORD access,
+      DWORD service_type, DWORD start_type, DWORD error_control,
+      LPCWSTR binary_path, LPCWSTR load_order_group, LPDWORD tag,
+      LPCWSTR dependencies, LPCWSTR account, LPCWSTR password) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("CreateServiceW(" + Quote(name) + ", " + Hex(access) + ")");
+    if (DWORD e = s.NextFailure("CreateServiceW")) return Fail(e, SC_HANDLE{});
+    HandleInfo* m = s.FindHandle(manager, Kind::kManager);
+    if (m == nullptr) return Fail(ERROR_INVALID_HANDLE, SC_HANDLE{});
+    if ((m->granted & SC_MANAGER_CREATE_SERVICE) == 0) {
+      return Fail(ERROR_ACCESS_DENIED, SC_HANDLE{});
+    }
+    if (name == nullptr || binary_path == nullptr) {
+      return Fail(ERROR_INVALID_PARAMETER, SC_HANDLE{});
+    }
+    if (Service* existing = s.FindService(name)) {
+      return Fail(existing->marked_for_deletion
+                      ? static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE)
+                      : static_cast<DWORD>(ERROR_SERVICE_EXISTS),
+                  SC_HANDLE{});
+    }
+    Service& service = s.AddService(name);
+    service.display_name = display_name ? display_name : L"";
+    service.service_type = service_type;
+    service.start_type = start_type;
+    service.error_control = error_control;
+    service.binary_path = binary_path;
+    service.load_order_group = load_order_group ? load_order_group : L"";
+    service.tag_requested = tag != nullptr;
+    service.dependencies = ReadDependencies(dependencies);
+    service.account = account ? account : L"LocalSystem";
+    if (password) service.password = password;
+    ::SetLastError(0);
+    HandleInfo info{Kind::kService, access};
+    info.name = Lower(name);
+    return static_cast<SC_HANDLE>(s.NewHandle(info));
+  }
+
+  // Finds the service behind a handle that must hold `needed`.
+  static Service* ServiceFor(SimulatedPlatform& s, SC_HANDLE handle,
+                             DWORD needed, DWORD* error) {
+    HandleInfo* h = s.FindHandle(handle, Kind::kService);
+    if (h == nullptr) {
+      *error = ERROR_INVALID_HANDLE;
+      return nullptr;
+    }
+    if ((h->granted & needed) != needed) {
+      *error = ERROR_ACCESS_DENIED;
+      return nullptr;
+    }
+    auto it = s.services_.find(h->name);
+    if (it == s.services_.end()) {
+      *error = ERROR_INVALID_HANDLE;
+      return nullptr;
+    }
+    s.AdvanceService(*it->second);
+    return it->second.get();
+  }
+
+  static BOOL WINAPI ChangeServiceConfigW(SC_HANDLE handle, DWORD service_type,
+                                          DWORD start_type, DWORD error_control,
+                                          LPCWSTR binary_path,
+                                          LPCWSTR load_order_group, LPDWORD tag,
+                                          LPCWSTR dependencies, LPCWSTR account,
+                                          LPCWSTR password,
+                                          LPCWSTR display_name) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("ChangeServiceConfigW(" + Quote(binary_path) + ")");
+    if (DWORD e = s.NextFailure("ChangeServiceConfigW")) return Fail(e, FALSE);
+    DWORD error = 0;
+    Service* service = ServiceFor(s, handle, SERVICE_CHANGE_CONFIG, &error);
+    if (service == nullptr) return Fail(error, FALSE);
+    if (service->marked_for_deletion) {
+      return Fail(static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE), FALSE);
+    }
+    if (service_type != SERVICE_NO_CHANGE) service->service_type = service_type;
+    if (start_type != SERVICE_NO_CHANGE) service->start_type = start_type;
+    if (error_control != SERVICE_NO_CHANGE) {
+      service->error_control = error_control;
+    }
+    if (binary_path) service->binary_path = binary_path;
+    if (load_order_group) service->load_order_group = load_order_group;
+    if (tag) service->tag_requested = true;
+    if (dependencies) service->dependencies = ReadDependencies(dependencies);
+    if (account) service->account = account;
+    if (password) service->password = password;
+    if (display_name) service->display_name = display_name;
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE handle, DWORD level,
+                                           LPVOID info) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("ChangeServiceConfig2W(" + std::to_string(level) + ")");
+    if (DWORD e = s.NextFailure("ChangeServiceConfig2W")) return Fail(e, FALSE);
+    DWORD error = 0;
+    Service* service = ServiceFor(s, handle, SERVICE_CHANGE_CONFIG, &error);
+    if (service == nullptr) return Fail(error, FALSE);
+    if (info == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (level == SERVICE_CONFIG_DESCRIPTION) {
+      const auto* d = static_cast<const SERVICE_DESCRIPTIONW*>(info);
+      if (d->lpDescription) service->description = d->lpDescription;
+    } else if (level == SERVICE_CONFIG_SERVICE_SID_INFO) {
+      const auto* d = static_cast<const SERVICE_SID_INFO*>(info);
+      if (d->dwServiceSidType > SERVICE_SID_TYPE_RESTRICTED) {
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+      }
+      service->sid_type = d->dwServiceSidType;
+    }
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    auto it = s.handles_.find(handle);
+    if (it == s.handles_.end() || (it->second.kind != Kind::kManager &&
+                                   it->second.kind != Kind::kService)) {
+      s.Log("CloseServiceHandle(invalid)");
+      ++s.bad_releases_;
+      return Fail(ERROR_INVALID_HANDLE, FALSE);
+    }
+    s.Log(it->second.kind == Kind::kManager ? "CloseServiceHandle(manager)"
+                                            : "CloseServiceHandle(service)");
+    const std::wstring name = it->second.name;
+    const bool was_service = it->second.kind == Kind::kService;
+    s.handles_.erase(it);
+    if (was_service) s.RemoveIfDeleted(name);
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static void FillStatus(const Service& service, SERVICE_STATUS* status) {
+    std::memset(status, 0, sizeof(*status));
+    status->dwServiceType = service.service_type;
+    status->dwCurrentState = service.state;
+    status->dwControlsAccepted =
+        service.state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+  }
+
+  static BOOL WINAPI QueryServiceStatusEx(SC_HANDLE handle,
+                                          SC_STATUS_TYPE level, LPBYTE buffer,
+                                          DWORD size, LPDWORD needed) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("QueryServiceStatusEx(" + std::to_string(level) + ", " +
+          std::to_string(size) + ")");
+    if (DWORD e = s.NextFailure("QueryServiceStatusEx")) return Fail(e, FALSE);
+    DWORD error = 0;
+    Service* service = ServiceFor(s, handle, SERVICE_QUERY_STATUS, &error);
+    if (service == nullptr) return Fail(error, FALSE);
+    if (level != SC_STATUS_PROCESS_INFO)
+      return Fail(ERROR_INVALID_LEVEL, FALSE);
+    if (needed) *needed = sizeof(SERVICE_STATUS_PROCESS);
+    if (size < sizeof(SERVICE_STATUS_PROCESS) || buffer == nullptr) {
+      return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    }
+    SERVICE_STATUS_PROCESS status{};
+    SERVICE_STATUS basic;
+    FillStatus(*service, &basic);
+    status.dwServiceType = basic.dwServiceType;
+    status.dwCurrentState = basic.dwCurrentState;
+    status.dwControlsAccepted = basic.dwControlsAccepted;
+    status.dwProcessId = service->state == SERVICE_STOPPED ? 0 : 4242;
+    std::memcpy(buffer, &status, sizeof(status));
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control,
+                                    LPSERVICE_STATUS status) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("ControlService(" + std::to_string(control) + ")");
+    if (DWORD e = s.NextFailure("ControlService")) return Fail(e, FALSE);
+    const DWORD needed = control == SERVICE_CONTROL_STOP ? SERVICE_STOP
+                         : control == SERVICE_CONTROL_INTERROGATE
+                             ? SERVICE_INTERROGATE
+                             : SERVICE_USER_DEFINED_CONTROL;
+    DWORD error = 0;
+    Service* service = ServiceFor(s, handle, needed, &error);
+    if (service == nullptr) return Fail(error, FALSE);
+    if (status == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    FillStatus(*service, status);
+    if (control != SERVICE_CONTROL_STOP) {
+      if (service->state == SERVICE_STOPPED) {
+        return Fail(static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE), FALSE);
+      }
+      return TRUE;
+    }
+    if (service->stop_error != 0) return Fail(service->stop_error, FALSE);
+    switch (service->state) {
+      case SERVICE_STOPPED:
+        return Fail(static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE), FALSE);
+      case SERVICE_STOP_PENDING:
+        return Fail(static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL),
+                    FALSE);
+      case SERVICE_START_PENDING:
+        if (!service->accepts_stop_while_start_pending) {
+          return Fail(static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL),
+                      FALSE);
+        }
+        break;
+      default:
+        break;
+    }
+    ++service->stop_controls;
+    if (service->stop_pending_ms == 0) {
+      service->state = SERVICE_STOPPED;
+      service->transition_at.reset();
+    } else {
+      service->state = SERVICE_STOP_PENDING;
+      service->transition_at = s.now_ + service->stop_pending_ms;
+      service->transition_to = SERVICE_STOPPED;
+    }
+    FillStatus(*service, status);
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI StartServiceW(SC_HANDLE handle, DWORD argc,
+                                   LPCWSTR* argv) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("StartServiceW(" + std::to_string(argc) + ", " +
+          (argv ? "args" : "null") + ")");
+    if (DWORD e = s.NextFailure("StartServiceW")) return Fail(e, FALSE);
+    DWORD error = 0;
+    Service* service = ServiceFor(s, handle, SERVICE_START, &error);
+    if (service == nullptr) return Fail(error, FALSE);
+    if (service->marked_for_deletion) {
+      return Fail(static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE), FALSE);
+    }
+    if (service->start_error != 0) return Fail(service->start_error, FALSE);
+    if (service->state != SERVICE_STOPPED) {
+      return Fail(static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING), FALSE);
+    }
+    ++service->start_count;
+    service->state = SERVICE_START_PENDING;
+    service->transition_at = s.now_ + service->start_pending_ms;
+    service->transition_to = service->start_outcome;
+    s.AdvanceService(*service);
+    if (service->on_start) service->on_start(*service);
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI DeleteService(SC_HANDLE handle) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("DeleteService()");
+    if (DWORD e = s.NextFailure("DeleteService")) return Fail(e, FALSE);
+    DWORD error = 0;
+    Service* service = ServiceFor(s, handle, DELETE, &error);
+    if (service == nullptr) return Fail(error, FALSE);
+    if (service->marked_for_deletion) {
+      return Fail(static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE), FALSE);
+    }
+    service->marked_for_deletion = true;
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI SetServiceObjectSecurity(SC_HANDLE handle,
+                                              SECURITY_INFORMATION info,
+                                              PSECURITY_DESCRIPTOR sd) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("SetServiceObjectSecurity(" + Hex(info) + ")");
+    if (DWORD e = s.NextFailure("SetServiceObjectSecurity")) {
+      return Fail(e, FALSE);
+    }
+    DWORD error = 0;
+    Service* service = ServiceFor(s, handle, WRITE_DAC, &error);
+    if (service == nullptr) return Fail(error, FALSE);
+    auto d = s.descriptors_.find(sd);
+    if (d == s.descriptors_.end()) {
+      return Fail(static_cast<DWORD>(ERROR_INVALID_SECURITY_DESCR), FALSE);
+    }
+    if (info & DACL_SECURITY_INFORMATION) service->sddl = d->second.dacl;
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  // --- Security ---------------------------------------------------------
+
+  static void* NewLocalBlock(SimulatedPlatform& s, const void* data,
+                             size_t size) {
+    Block block;
+    block.bytes.resize(std::max<size_t>(size, 64));
+    if (data != nullptr && size != 0) {
+      std::memcpy(block.bytes.data(), data, size);
+    }
+    void* key = block.bytes.data();
+    s.local_blocks_[key] = std::move(block);
+    return key;
+  }
+
+  static BOOL WINAPI ConvertStringSidToSidW(LPCWSTR text, PSID* sid) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("ConvertStringSidToSidW(" + Quote(text) + ")");
+    if (sid) *sid = nullptr;
+    if (DWORD e = s.NextFailure("ConvertStringSidToSidW"))
+      return Fail(e, FALSE);
+    if (text == nullptr || sid == nullptr) {
+      return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    auto bytes = ParseSid(text);
+    if (!bytes) return Fail(ERROR_INVALID_SID, FALSE);
+    *sid = NewLocalBlock(s, bytes->data(), bytes->size());
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI ConvertSidToStringSidW(PSID sid, LPWSTR* text) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("ConvertSidToStringSidW()");
+    if (text) *text = nullptr;
+    if (DWORD e = s.NextFailure("ConvertSidToStringSidW"))
+      return Fail(e, FALSE);
+    if (text == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    auto string = SidToText(sid);
+    if (!string) return Fail(ERROR_INVALID_SID, FALSE);
+    *text = static_cast<LPWSTR>(NewLocalBlock(
+        s, string->c_str(), (string->size() + 1) * sizeof(wchar_t)));
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      LPCWSTR text, DWORD revision, PSECURITY_DESCRIPTOR* sd, PULONG size) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("ConvertStringSecurityDescriptorToSecurityDescriptorW(" +
+          Quote(text) + ", " + std::to_string(revision) + ")");
+    if (sd) *sd = nullptr;
+    if (DWORD e = s.NextFailure(
+            "ConvertStringSecurityDescriptorToSecurityDescriptorW")) {
+      return Fail(e, FALSE);
+    }
+    if (text == nullptr || sd == nullptr || revision != SDDL_REVISION_1) {
+      return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    const std::wstring sddl = text;
+    Descriptor descriptor;
+    size_t pos = 0;
+    while (pos < sddl.size()) {
+      if (pos + 1 >= sddl.size() || sddl[pos + 1] != L':') {
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+      }
+      // A component runs to the next "X:" outside parentheses.
+      size_t end = pos + 2;
+      int depth = 0;
+      while (end < sddl.size()) {
+        if (sddl[end] == L'(') ++depth;
+        if (sddl[end] == L')') --depth;
+        if (depth == 0 && end + 1 < sddl.size() && sddl[end + 1] == L':' &&
+            std::wstring(L"OGDS").find(sddl[end]) != std::wstring::npos) {
+          break;
+        }
+        ++end;
+      }
+      const std::wstring part = sddl.substr(pos, end - pos);
+      if (part[0] == L'O') {
+        descriptor.owner = part.substr(2);
+        if (!ParseSid(descriptor.owner)) return Fail(ERROR_INVALID_SID, FALSE);
+      } else if (part[0] == L'D') {
+        if (DWORD e = CheckAcl(part)) return Fail(e, FALSE);
+        descriptor.dacl = part;
+        descriptor.has_dacl = true;
+      } else if (part[0] != L'G' && part[0] != L'S') {
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+      }
+      pos = end;
+    }
+    void* block = NewLocalBlock(s, nullptr, 64);
+    s.descriptors_[block] = descriptor;
+    *sd = block;
+    if (size) *size = 64;
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  // The DACL and owner pointers point into the descriptor's block.
+  static constexpr size_t kDaclOffset = 16;
+  static constexpr size_t kOwnerOffset = 32;
+
+  static BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd,
+                                               LPBOOL present, PACL* dacl,
+                                               LPBOOL defaulted) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("GetSecurityDescriptorDacl()");
+    if (DWORD e = s.NextFailure("GetSecurityDescriptorDacl")) {
+      return Fail(e, FALSE);
+    }
+    auto d = s.descriptors_.find(sd);
+    if (d == s.descriptors_.end() || present == nullptr || dacl == nullptr ||
+        defaulted == nullptr) {
+      return Fail(static_cast<DWORD>(ERROR_INVALID_SECURITY_DESCR), FALSE);
+    }
+    *present = d->second.has_dacl;
+    *dacl = d->second.has_dacl
+                ? reinterpret_cast<PACL>(static_cast<char*>(sd) + kDaclOffset)
+                : nullptr;
+    *defaulted = FALSE;
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR sd,
+                                                PSID* owner, LPBOOL defaulted) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("GetSecurityDescriptorOwner()");
+    if (DWORD e = s.NextFailure("GetSecurityDescriptorOwner")) {
+      return Fail(e, FALSE);
+    }
+    auto d = s.descriptors_.find(sd);
+    if (d == s.descriptors_.end() || owner == nullptr || defaulted == nullptr) {
+      return Fail(static_cast<DWORD>(ERROR_INVALID_SECURITY_DESCR), FALSE);
+    }
+    *owner = d->second.owner.empty()
+                 ? nullptr
+                 : static_cast<PSID>(static_cast<char*>(sd) + kOwnerOffset);
+    *defaulted = FALSE;
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  // Finds the live descriptor a DACL or owner pointer belongs to.
+  static const Descriptor* DescriptorOf(SimulatedPlatform& s, const void* p,
+                                        size_t offset) {
+    for (const auto& [block, descriptor] : s.descriptors_) {
+      if (static_cast<const char*>(block) + offset == p) return &descriptor;
+    }
+    return nullptr;
+  }
+
+  static DWORD WINAPI SetNamedSecurityInfoW(LPWSTR name, SE_OBJECT_TYPE type,
+                                            SECURITY_INFORMATION info,
+                                            PSID owner, PSID group, PACL dacl,
+                                            PACL sacl) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("SetNamedSecurityInfoW(" + Quote(name) + ", " + std::to_string(type) +
+          ", " + Hex(info) + ")");
+    if (DWORD e = s.NextFailure("SetNamedSecurityInfoW")) return e;
+    if (name == nullptr || type != SE_FILE_OBJECT || group != nullptr ||
+        sacl != nullptr) {
+      return ERROR_INVALID_PARAMETER;
+    }
+    const Descriptor* dacl_source = nullptr;
+    const Descriptor* owner_source = nullptr;
+    if (info & DACL_SECURITY_INFORMATION) {
+      dacl_source = DescriptorOf(s, dacl, kDaclOffset);
+      if (dacl_source == nullptr) return ERROR_INVALID_ACL;
+    }
+    if (info & OWNER_SECURITY_INFORMATION) {
+      owner_source = DescriptorOf(s, owner, kOwnerOffset);
+      if (owner_source == nullptr) return ERROR_INVALID_OWNER;
+    }
+    Node* node = s.FindNode(name);
+    if (node == nullptr) return ERROR_FILE_NOT_FOUND;
+    // A junction sends the change to its target.
+    if ((node->extra_attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        !node->link_target.empty()) {
+      node = s.FindNode(node->link_target);
+      if (node == nullptr) return ERROR_FILE_NOT_FOUND;
+    }
+    const bool may_write_dac =
+        s.user_.elevated || s.user_.system || node->owner == s.user_.sid;
+    if (!may_write_dac) return ERROR_ACCESS_DENIED;
+    if (owner_source && !(s.user_.elevated || s.user_.system) &&
+        owner_source->owner != s.user_.sid) {
+      return ERROR_INVALID_OWNER;
+    }
+    if (owner_source) node->owner = owner_source->owner;
+    if (dacl_source) {
+      std::wstring text = dacl_source->dacl;
+      // The protected flag comes from the call, as on Windows.
+      if ((info & PROTECTED_DACL_SECURITY_INFORMATION) &&
+          text.find(L'P') > text.find(L'(')) {
+        text.insert(2, L"P");
+      }
+      node->dacl = text;
+    }
+    node->last_security_information = info;
+    ++node->security_changes;
+    return ERROR_SUCCESS;
+  }
+
+  static BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access,
+                                      PHANDLE token) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("OpenProcessToken(" + Hex(access) + ")");
+    if (token) *token = nullptr;
+    if (DWORD e = s.NextFailure("OpenProcessToken")) return Fail(e, FALSE);
+    if (process != reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)) ||
+        token == nullptr) {
+      return Fail(ERROR_INVALID_HANDLE, FALSE);
+    }
+    *token = s.NewHandle({Kind::kToken, access});
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI GetTokenInformation(HANDLE token,
+                                         TOKEN_INFORMATION_CLASS info_class,
+                                         LPVOID buffer, DWORD size,
+                                         PDWORD returned) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("GetTokenInformation(" + std::to_string(info_class) + ", " +
+          std::to_string(size) + ")");
+    if (DWORD e = s.NextFailure("GetTokenInformation")) return Fail(e, FALSE);
+    HandleInfo* h = s.FindHandle(token, Kind::kToken);
+    if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if ((h->granted & TOKEN_QUERY) == 0)
+      return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (info_class != TokenUser || returned == nullptr) {
+      return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    auto sid = ParseSid(s.user_.sid);
+    if (!sid) return Fail(ERROR_INVALID_SID, FALSE);
+    const DWORD needed = static_cast<DWORD>(sizeof(TOKEN_USER) + sid->size());
+    *returned = needed;
+    if (size < needed || buffer == nullptr) {
+      return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    }
+    auto* user = static_cast<TOKEN_USER*>(buffer);
+    unsigned char* sid_bytes =
+        static_cast<unsigned char*>(buffer) + sizeof(TOKEN_USER);
+    std::memcpy(sid_bytes, sid->data(), sid->size());
+    user->User.Sid = sid_bytes;
+    user->User.Attributes = 0;
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  // --- Kernel -----------------------------------------------------------
+
+  static HANDLE WINAPI GetCurrentProcess() {
+    return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+  }
+
+  static BOOL WINAPI CloseHandle(HANDLE handle) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    if (handle == GetCurrentProcess()) {
+      s.Log("CloseHandle(current process)");
+      return TRUE;
+    }
+    auto it = s.handles_.find(handle);
+    if (it == s.handles_.end() || it->second.kind == Kind::kManager ||
+        it->second.kind == Kind::kService) {
+      s.Log("CloseHandle(invalid)");
+      ++s.bad_releases_;
+      return Fail(ERROR_INVALID_HANDLE, FALSE);
+    }
+    s.Log(it->second.kind == Kind::kToken     ? "CloseHandle(token)"
+          : it->second.kind == Kind::kProcess ? "CloseHandle(process)"
+                                              : "CloseHandle(file)");
+    s.handles_.erase(it);
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static DWORD MissingError(SimulatedPlatform& s, const std::wstring& path) {
+    const std::wstring parent = PathKey(ParentOf(path));
+    if (IsDriveRoot(parent)) return ERROR_FILE_NOT_FOUND;
+    Node* p = s.FindNode(parent);
+    return p != nullptr && p->directory ? ERROR_FILE_NOT_FOUND
+                                        : ERROR_PATH_NOT_FOUND;
+  }
+
+  static bool ParentIsDirectory(SimulatedPlatform& s,
+                                const std::wstring& path) {
+    const std::wstring parent = PathKey(ParentOf(path));
+    if (IsDriveRoot(parent)) return true;
+    Node* p = s.FindNode(parent);
+    return p != nullptr && p->directory;
+  }
+
+  static BOOL WINAPI CreateDirectoryW(LPCWSTR path,
+                                      LPSECURITY_ATTRIBUTES security) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("CreateDirectoryW(" + Quote(path) +
+          (security ? ", attributes)" : ", null)"));
+    if (DWORD e = s.NextFailure("CreateDirectoryW")) return Fail(e, FALSE);
+    if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (s.FindNode(path) != nullptr) return Fail(ERROR_ALREADY_EXISTS, FALSE);
+    if (!ParentIsDirectory(s, path)) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
+    if (!s.MayWriteInto(ParentOf(path)))
+      return Fail(ERROR_ACCESS_DENIED, FALSE);
+    Node& node = s.nodes_[PathKey(path)];
+    node.directory = true;
+    node.owner = s.user_.system     ? L"SY"
+                 : s.user_.elevated ? L"BA"
+                                    : s.user_.sid;
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("GetFileAttributesW(" + Quote(path) + ")");
+    if (DWORD e = s.NextFailure("GetFileAttributesW")) {
+      return Fail(e, INVALID_FILE_ATTRIBUTES);
+    }
+    if (path == nullptr)
+      return Fail(ERROR_INVALID_PARAMETER, INVALID_FILE_ATTRIBUTES);
+    Node* node = s.FindNode(path);
+    if (node == nullptr) {
+      return Fail(MissingError(s, path), INVALID_FILE_ATTRIBUTES);
+    }
+    ::SetLastError(0);
+    return (node->directory ? FILE_ATTRIBUTE_DIRECTORY
+                            : FILE_ATTRIBUTE_ARCHIVE) |
+           node->extra_attributes;
+  }
+
+  static bool OpenByUs(SimulatedPlatform& s, const std::wstring& key) {
+    for (const auto& [handle, info] : s.handles_) {
+      if (info.kind == Kind::kFile && info.name == key) return true;
+    }
+    return false;
+  }
+
+  static HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share,
+                                   LPSECURITY_ATTRIBUTES security,
+                                   DWORD disposition, DWORD flags,
+                                   HANDLE template_file) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("CreateFileW(" + Quote(path) + ", " + Hex(access) + ", " +
+          Hex(share) + ", " + std::to_string(disposition) + ", " + Hex(flags) +
+          ((security || template_file) ? ", extra)" : ")"));
+    if (DWORD e = s.NextFailure("CreateFileW")) {
+      return Fail(e, INVALID_HANDLE_VALUE);
+    }
+    if (path == nullptr)
+      return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    const std::wstring key = PathKey(path);
+    Node* node = s.FindNode(path);
+    if (node != nullptr && node->directory) {
+      return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    }
+    if (!ParentIsDirectory(s, path)) {
+      return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    }
+    if (node != nullptr && (node->locked_by_other || OpenByUs(s, key))) {
+      return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
+    }
+    const bool writes = (access & (GENERIC_WRITE | FILE_WRITE_DATA)) != 0;
+    if (writes && !s.MayWriteInto(ParentOf(path))) {
+      return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    }
+    DWORD last_error = 0;
+    switch (disposition) {
+      case CREATE_ALWAYS:
+        if (node) last_error = ERROR_ALREADY_EXISTS;
+        break;
+      case CREATE_NEW:
+        if (node) return Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
+        break;
+      case OPEN_EXISTING:
+      case TRUNCATE_EXISTING:
+        if (!node) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+        break;
+      case OPEN_ALWAYS:
+        if (node) last_error = ERROR_ALREADY_EXISTS;
+        break;
+      default:
+        return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    }
+    Node& file = s.nodes_[key];
+    if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
+      file.contents.clear();
+    }
+    HandleInfo info{Kind::kFile, access};
+    info.name = key;
+    HANDLE handle = s.NewHandle(info);
+    ::SetLastError(last_error);
+    return handle;
+  }
+
+  static BOOL WINAPI WriteFile(HANDLE handle, LPCVOID data, DWORD count,
+                               LPDWORD written, LPOVERLAPPED overlapped) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("WriteFile(" + std::to_string(count) +
+          (overlapped ? ", overlapped)" : ")"));
+    if (written) *written = 0;
+    if (DWORD e = s.NextFailure("WriteFile")) return Fail(e, FALSE);
+    HandleInfo* h = s.FindHandle(handle, Kind::kFile);
+    if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if ((h->granted & (GENERIC_WRITE | FILE_WRITE_DATA)) == 0) {
+      return Fail(ERROR_ACCESS_DENIED, FALSE);
+    }
+    if (written == nullptr && overlapped == nullptr) {
+      return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
+    }
+    DWORD amount = count;
+    if (s.write_limit_) amount = std::min(amount, *s.write_limit_);
+    Node& file = s.nodes_[h->name];
+    const auto* bytes = static_cast<const char*>(data);
+    if (file.contents.size() < h->position + amount) {
+      file.contents.resize(h->position + amount);
+    }
+    if (amount) std::memcpy(file.contents.data() + h->position, bytes, amount);
+    h->position += amount;
+    if (written) *written = amount;
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI DeleteFileW(LPCWSTR path) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("DeleteFileW(" + Quote(path) + ")");
+    if (DWORD e = s.NextFailure("DeleteFileW")) return Fail(e, FALSE);
+    if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    Node* node = s.FindNode(path);
+    if (node == nullptr) return Fail(MissingError(s, path), FALSE);
+    if (node->directory) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (node->locked_by_other || OpenByUs(s, PathKey(path))) {
+      return Fail(ERROR_SHARING_VIOLATION, FALSE);
+    }
+    if (!s.MayWriteInto(ParentOf(path)))
+      return Fail(ERROR_ACCESS_DENIED, FALSE);
+    s.nodes_.erase(PathKey(path));
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer,
+                                         DWORD size) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("GetModuleFileNameW(" + std::string(module ? "module" : "null") +
+          ", " + std::to_string(size) + ")");
+    if (DWORD e = s.NextFailure("GetModuleFileNameW")) return Fail(e, DWORD{0});
+    if (module != nullptr) return Fail(ERROR_MOD_NOT_FOUND, DWORD{0});
+    const std::wstring& path = s.module_path_;
+    if (path.size() < size) {
+      std::memcpy(buffer, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+      ::SetLastError(0);
+      return static_cast<DWORD>(path.size());
+    }
+    // Truncated to the buffer, terminator included, like Windows.
+    if (size > 0) {
+      std::memcpy(buffer, path.c_str(), (size - 1) * sizeof(wchar_t));
+      buffer[size - 1] = L'\0';
+    }
+    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+  }
+
+  static HMODULE WINAPI LoadLibraryExW(LPCWSTR path, HANDLE file, DWORD flags) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("LoadLibraryExW(" + Quote(path) + ", " + (file ? "file" : "null") +
+          ", " + Hex(flags) + ")");
+    if (DWORD e = s.NextFailure("LoadLibraryExW")) return Fail(e, HMODULE{});
+    if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER, HMODULE{});
+    auto it = s.libraries_.find(Lower(path));
+    if (it == s.libraries_.end()) return Fail(ERROR_MOD_NOT_FOUND, HMODULE{});
+    void* module = reinterpret_cast<void*>(s.next_handle_);
+    s.next_handle_ += 0x10;
+    s.loaded_modules_[module] = it->first;
+    ++s.loaded_libraries_;
+    ::SetLastError(0);
+    return static_cast<HMODULE>(module);
+  }
+
+  static FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    const bool by_name = reinterpret_cast<uintptr_t>(name) > 0xFFFF;
+    s.Log(std::string("GetProcAddress(") + (by_name ? name : "ordinal") + ")");
+    if (DWORD e = s.NextFailure("GetProcAddress")) return Fail(e, FARPROC{});
+    auto m = s.loaded_modules_.find(module);
+    if (m == s.loaded_modules_.end())
+      return Fail(ERROR_MOD_NOT_FOUND, FARPROC{});
+    if (!by_name) return Fail(ERROR_PROC_NOT_FOUND, FARPROC{});
+    const Library& library = s.libraries_[m->second];
+    auto e = library.exports.find(name);
+    if (e == library.exports.end())
+      return Fail(ERROR_PROC_NOT_FOUND, FARPROC{});
+    ::SetLastError(0);
+    return e->second;
+  }
+
+  static ULONGLONG WINAPI GetTickCount64() {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    return s.now_;
+  }
+
+  static void WINAPI Sleep(DWORD ms) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("Sleep(" + std::to_string(ms) + ")");
+    s.now_ += ms;
+  }
+
+  static HLOCAL WINAPI LocalFree(HLOCAL block) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("LocalFree()");
+    if (block == nullptr) return nullptr;
+    auto it = s.local_blocks_.find(block);
+    if (it == s.local_blocks_.end()) {
+      ++s.bad_releases_;
+      return Fail(ERROR_INVALID_HANDLE, block);
+    }
+    s.descriptors_.erase(block);
+    s.local_blocks_.erase(it);
+    return nullptr;
+  }
+
+  static DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD timeout) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("WaitForSingleObject(" + std::to_string(timeout) + ")");
+    if (DWORD e = s.NextFailure("WaitForSingleObject")) {
+      return Fail(e, WAIT_FAILED);
+    }
+    HandleInfo* h = s.FindHandle(handle, Kind::kProcess);
+    if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
+    if (h->finishes && s.now_ >= h->finishes_at) return WAIT_OBJECT_0;
+    if (h->finishes &&
+        (timeout == INFINITE || h->finishes_at - s.now_ <= timeout)) {
+      s.now_ = h->finishes_at;
+      return WAIT_OBJECT_0;
+    }
+    if (timeout == INFINITE) {
+      std::fputs("simulated process never ends: infinite wait\n", stderr);
+      std::abort();
+    }
+    s.now_ += timeout;
+    return WAIT_TIMEOUT;
+  }
+
+  static BOOL WINAPI GetExitCodeProcess(HANDLE handle, LPDWORD code) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("GetExitCodeProcess()");
+    if (DWORD e = s.NextFailure("GetExitCodeProcess")) return Fail(e, FALSE);
+    HandleInfo* h = s.FindHandle(handle, Kind::kProcess);
+    if (h == nullptr || code == nullptr)
+      return Fail(ERROR_INVALID_HANDLE, FALSE);
+    *code =
+        (h->finishes && s.now_ >= h->finishes_at) ? h->exit_code : STILL_ACTIVE;
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  // --- Shell and COM ----------------------------------------------------
+
+  static HRESULT WINAPI SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags,
+                                             HANDLE token, PWSTR* path) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("SHGetKnownFolderPath(" +
+          std::string(id == kProgramDataFolder ? "ProgramData" : "other") +
+          ", " + Hex(flags) + ", " + (token ? "token" : "null") + ")");
+    if (path) *path = nullptr;
+    if (DWORD e = s.NextFailure("SHGetKnownFolderPath")) {
+      return HRESULT_FROM_WIN32(e);
+    }
+    if (path == nullptr) return E_INVALIDARG;
+    if (!(id == kProgramDataFolder)) {
+      return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    }
+    Block block;
+    block.bytes.resize((s.program_data_.size() + 1) * sizeof(wchar_t));
+    std::memcpy(block.bytes.data(), s.program_data_.c_str(),
+                block.bytes.size());
+    void* key = block.bytes.data();
+    s.co_task_blocks_[key] = std::move(block);
+    *path = static_cast<PWSTR>(key);
+    return S_OK;
+  }
+
+  static void WINAPI CoTaskMemFree(LPVOID block) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("CoTaskMemFree()");
+    if (block == nullptr) return;
+    if (s.co_task_blocks_.erase(block) == 0) ++s.bad_releases_;
+  }
+
+  static BOOL WINAPI ShellExecuteExW(SHELLEXECUTEINFOW* info) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    if (info == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    ShellExecuteRecord record;
+    record.cb_size = info->cbSize;
+    record.mask = info->fMask;
+    record.window = info->hwnd;
+    if (info->lpVerb) record.verb = info->lpVerb;
+    if (info->lpFile) record.file = info->lpFile;
+    if (info->lpParameters) record.parameters = info->lpParameters;
+    if (info->lpDirectory) record.directory = info->lpDirectory;
+    record.show = info->nShow;
+    record.other_fields_zero =
+        info->hInstApp == nullptr && info->lpIDList == nullptr &&
+        info->lpClass == nullptr && info->hkeyClass == nullptr &&
+        info->dwHotKey == 0 && info->hIcon == nullptr &&
+        info->hProcess == nullptr;
+    s.shell_executions_.push_back(record);
+    s.Log("ShellExecuteExW(" + Quote(info->lpVerb) + ", " +
+          Quote(info->lpFile) + ", " + Quote(info->lpParameters) + ")");
+    info->hProcess = nullptr;
+    if (DWORD e = s.NextFailure("ShellExecuteExW")) return Fail(e, FALSE);
+    const ElevationScript script = s.elevation_;
+    if (script.launch_error != 0) return Fail(script.launch_error, FALSE);
+    DWORD exit_code = 0;
+    if (script.run) {
+      const bool was_elevated = s.user_.elevated;
+      s.user_.elevated = true;
+      exit_code = script.run(record);
+      s.user_.elevated = was_elevated;
+    }
+    info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
+    if (script.return_process_handle &&
+        (info->fMask & SEE_MASK_NOCLOSEPROCESS)) {
+      HandleInfo process{Kind::kProcess, PROCESS_ALL_ACCESS};
+      process.exit_code = exit_code;
+      process.finishes = script.finishes;
+      process.finishes_at = s.now_ + script.run_ms;
+      info->hProcess = s.NewHandle(process);
+    }
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static const Platform& Table() {
+    static const Platform table = {
+        OpenSCManagerW,
+        OpenServiceW,
+        CreateServiceW,
+        ChangeServiceConfigW,
+        ChangeServiceConfig2W,
+        CloseServiceHandle,
+        QueryServiceStatusEx,
+        ControlService,
+        StartServiceW,
+        DeleteService,
+        SetServiceObjectSecurity,
+        ConvertStringSidToSidW,
+        ConvertSidToStringSidW,
+        ConvertStringSecurityDescriptorToSecurityDescriptorW,
+        GetSecurityDescriptorDacl,
+        GetSecurityDescriptorOwner,
+        SetNamedSecurityInfoW,
+        OpenProcessToken,
+        GetTokenInformation,
+        GetCurrentProcess,
+        CloseHandle,
+        CreateDirectoryW,
+        GetFileAttributesW,
+        CreateFileW,
+        WriteFile,
+        DeleteFileW,
+        GetModuleFileNameW,
+        LoadLibraryExW,
+        GetProcAddress,
+        GetTickCount64,
+        Sleep,
+        LocalFree,
+        WaitForSingleObject,
+        GetExitCodeProcess,
+        SHGetKnownFolderPath,
+        ShellExecuteExW,
+        CoTaskMemFree,
+    };
+    return table;
+  }
+};
+
+SimulatedPlatform::SimulatedPlatform() {
+  AddDirectory(program_data_);
+  previous_ = current_simulation;
+  current_simulation = this;
+  scoped_ = new ScopedPlatform(Impl::Table());
+}
+
+SimulatedPlatform::~SimulatedPlatform() {
+  delete scoped_;
+  current_simulation = previous_;
+}
+
+SimulatedPlatform* SimulatedPlatform::Current() { return current_simulation; }
+
+SimulatedPlatform::Service& SimulatedPlatform::AddService(
+    const std::wstring& name) {
+  std::lock_guard lock(mutex_);
+  auto service = std::make_unique<Service>();
+  service->name = name;
+  Service& result = *service;
+  services_[Lower(name)] = std::move(service);
+  return result;
+}
+
+SimulatedPlatform::Service* SimulatedPlatform::FindService(
+    const std::wstring& name) {
+  std::lock_guard lock(mutex_);
+  const std::wstring key = Lower(name);
+  auto it = services_.find(key);
+  if (it == services_.end()) return nullptr;
+  AdvanceService(*it->second);
+  RemoveIfDeleted(key);
+  it = services_.find(key);
+  return it == services_.end() ? nullptr : it->second.get();
+}
+
+void SimulatedPlatform::SetProgramData(const std::wstring& path) {
+  program_data_ = path;
+  AddDirectory(path);
+}
+
+SimulatedPlatform::Node& SimulatedPlatform::AddDirectory(
+    const std::wstring& path) {
+  std::lock_guard lock(mutex_);
+  const std::wstring parent = PathKey(ParentOf(path));
+  if (!parent.empty() && !IsDriveRoot(parent) && FindNode(parent) == nullptr) {
+    AddDirectory(ParentOf(path));
+  }
+  Node& node = nodes_[PathKey(path)];
+  node.directory = true;
+  return node;
+}
+
+SimulatedPlatform::Node& SimulatedPlatform::AddFile(
+    const std::wstring& path, const std::string& contents) {
+  std::lock_guard lock(mutex_);
+  const std::wstring parent = PathKey(ParentOf(path));
+  if (!parent.empty() && !IsDriveRoot(parent) && FindNode(parent) == nullptr) {
+    AddDirectory(ParentOf(path));
+  }
+  Node& node = nodes_[PathKey(path)];
+  node.directory = false;
+  node.contents = contents;
+  return node;
+}
+
+SimulatedPlatform::Node* SimulatedPlatform::FindNode(const std::wstring& path) {
+  std::lock_guard lock(mutex_);
+  auto it = nodes_.find(PathKey(path));
+  return it == nodes_.end() ? nullptr : &it->second;
+}
+
+void SimulatedPlatform::RemoveNode(const std::wstring& path) {
+  std::lock_guard lock(mutex_);
+  nodes_.erase(PathKey(path));
+}
+
+std::optional<std::string> SimulatedPlatform::FileContents(
+    const std::wstring& path) {
+  Node* node = FindNode(path);
+  if (node == nullptr || node->directory) return std::nullopt;
+  return node->contents;
+}
+
+void SimulatedPlatform::AddLibrary(const std::wstring& path, Library library) {
+  std::lock_guard lock(mutex_);
+  libraries_[Lower(path)] = std::move(library);
+}
+
+void SimulatedPlatform::Advance(uint64_t ms) {
+  std::lock_guard lock(mutex_);
+  now_ += ms;
+}
+
+void SimulatedPlatform::FailAlways(const std::string& function, DWORD error) {
+  std::lock_guard lock(mutex_);
+  failures_.push_back({function, error, 0, 0, uses_[function]});
+}
+
+void SimulatedPlatform::FailOnUse(const std::string& function, DWORD error,
+                                  int nth, int times) {
+  std::lock_guard lock(mutex_);
+  failures_.push_back({function, error, nth, times, uses_[function]});
+}
+
+DWORD SimulatedPlatform::NextFailure(const std::string& function) {
+  const int use = ++uses_[function];
+  for (const FailureRule& rule : failures_) {
+    if (rule.function != function) continue;
+    if (rule.first == 0) return rule.error;
+    const int relative = use - rule.base;
+    if (relative >= rule.first && relative < rule.first + rule.count) {
+      return rule.error;
+    }
+  }
+  return 0;
+}
+
+void SimulatedPlatform::Log(std::string line) {
+  calls_.push_back(std::move(line));
+}
+
+void* SimulatedPlatform::NewHandle(HandleInfo info) {
+  void* handle = reinterpret_cast<void*>(next_handle_);
+  next_handle_ += 0x10;
+  handles_[handle] = std::move(info);
+  return handle;
+}
+
+SimulatedPlatform::HandleInfo* SimulatedPlatform::FindHandle(
+    void* handle, HandleInfo::Kind kind) {
+  auto it = handles_.find(handle);
+  if (it == handles_.end() || it->second.kind != kind) return nullptr;
+  return &it->second;
+}
+
+void SimulatedPlatform::AdvanceService(Service& service) {
+  while (service.transition_at && now_ >= *service.transition_at) {
+    const uint64_t at = *service.transition_at;
+    service.state = service.transition_to;
+    service.transition_at.reset();
+    if (service.state == SERVICE_RUNNING && service.run_ms != 0) {
+      service.transition_at = at + service.run_ms;
+      service.transition_to = SERVICE_STOPPED;
+    }
+  }
+}
+
+void SimulatedPlatform::RemoveIfDeleted(const std::wstring& key) {
+  auto it = services_.find(key);
+  if (it == services_.end()) return;
+  AdvanceService(*it->second);
+  if (!it->second->marked_for_deletion ||
+      it->second->state != SERVICE_STOPPED) {
+    return;
+  }
+  for (const auto& [handle, info] : handles_) {
+    if (info.kind == HandleInfo::kService && info.name == key) return;
+  }
+  services_.erase(it);
+}
+
+DWORD SimulatedPlatform::GrantedServiceAccess(const Service& service) const {
+  if (service.sddl.empty()) return SERVICE_ALL_ACCESS;
+  DWORD granted = 0;
+  for (const std::wstring& ace : SddlAces(service.sddl)) {
+    const std::vector<std::wstring> fields = SplitFields(ace);
+    if (fields.size() != 6 || fields[0] != L"A") continue;
+    const std::wstring& trustee = fields[5];
+    const bool applies = trustee == user_.sid || trustee == L"WD" ||
+                         trustee == L"AU" || trustee == L"BU" ||
+                         (trustee == L"IU" && !user_.system) ||
+                         (trustee == L"BA" && user_.elevated) ||
+                         (trustee == L"SY" && user_.system);
+    if (!applies) continue;
+    DWORD rights = ParseRights(fields[2]).value_or(0);
+    if (rights & GENERIC_ALL) rights |= SERVICE_ALL_ACCESS;
+    granted |= rights;
+  }
+  return granted;
+}
+
+bool SimulatedPlatform::MayWriteInto(const std::wstring& directory_path) {
+  if (user_.system) return true;
+  Node* directory = FindNode(directory_path);
+  if (directory == nullptr || directory->dacl.empty()) return true;
+  DWORD granted = 0;
+  for (const std::wstring& ace : SddlAces(directory->dacl)) {
+    const std::vector<std::wstring> fields = SplitFields(ace);
+    if (fields.size() != 6 || fields[0] != L"A") continue;
+    const std::wstring& trustee = fields[5];
+    if (trustee == user_.sid || trustee == L"WD" || trustee == L"BU" ||
+        trustee == L"AU" || (trustee == L"BA" && user_.elevated)) {
+      granted |= ParseRights(fields[2]).value_or(0);
+    }
+  }
+  return (granted & (FILE_ADD_FILE | GENERIC_ALL | GENERIC_WRITE)) != 0;
+}
+
+int SimulatedPlatform::open_service_handles() const {
+  return static_cast<int>(
+      std::count_if(handles_.begin(), handles_.end(), [](const auto& entry) {
+        return entry.second.kind == HandleInfo::kManager ||
+               entry.second.kind == HandleInfo::kService;
+      }));
+}
+
+int SimulatedPlatform::open_kernel_handles() const {
+  return static_cast<int>(
+      std::count_if(handles_.begin(), handles_.end(), [](const auto& entry) {
+        return entry.second.kind == HandleInfo::kToken ||
+               entry.second.kind == HandleInfo::kProcess;
+      }));
+}
+
+int SimulatedPlatform::open_file_handles() const {
+  return static_cast<int>(
+      std::count_if(handles_.begin(), handles_.end(), [](const auto& entry) {
+        return entry.second.kind == HandleInfo::kFile;
+      }));
+}
+
+bool SimulatedPlatform::AllReleased() const {
+  return handles_.empty() && local_blocks_.empty() && co_task_blocks_.empty() &&
+         bad_releases_ == 0;
+}
+
+std::string SimulatedPlatform::LeakReport() const {
+  std::ostringstream report;
+  report << "service handles " << open_service_handles() << ", kernel handles "
+         << open_kernel_handles() << ", file handles " << open_file_handles()
+         << ", LocalAlloc blocks " << local_blocks_.size()
+         << ", CoTaskMem blocks " << co_task_blocks_.size() << ", bad releases "
+         << bad_releases_ << "; calls:";
+  for (const std::string& call : calls_) report << "\n  " << call;
+  return report.str();
+}
+
+std::vector<std::string> SimulatedPlatform::CallsTo(
+    const std::string& function) const {
+  std::vector<std::string> result;
+  for (const std::string& call : calls_) {
+    if (call.compare(0, function.size() + 1, function + "(") == 0) {
+      result.push_back(call);
+    }
+  }
+  return result;
+}
+
+int SimulatedPlatform::CountCalls(const std::string& function) const {
+  return static_cast<int>(CallsTo(function).size());
+}
+
+}  // namespace tunnel_control::testing

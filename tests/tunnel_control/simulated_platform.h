@@ -1,0 +1,323 @@
+// A simulated Windows for the tunnel code's tests.
+//
+// Constructing a SimulatedPlatform installs it through the platform seam for
+// its lifetime: every function of the Platform table then lands here. It
+// models just enough Windows to run the tunnel code deterministically:
+//
+//   - a service manager with services (full configuration, DACL as SDDL,
+//     state) whose state changes are scripted over a virtual clock;
+//   - a file system (directories with owner and DACL, files with contents,
+//     attribute flags such as reparse points);
+//   - a virtual clock: Sleep and timed-out waits advance GetTickCount64;
+//   - the module path, fake libraries with fake exports, the process token,
+//     the known folder, and ShellExecuteExW with a scriptable elevated run;
+//   - failure injection per function name, and access rules derived from
+//     the current user (SID, elevated or not) and the DACLs;
+//   - counters of open handles and outstanding blocks, and a call log.
+//
+// Typical use:
+//
+//   SimulatedPlatform sim;                       // installed from here on
+//   sim.user().elevated = true;
+//   EXPECT_EQ(RunInstallMode(L"S-1-5-21-1-2-3-1001"), 0);
+//   const SimulatedPlatform::Service* s =
+//       sim.FindService(L"WireGuardTunnel$VarnVPN");
+//   EXPECT_TRUE(sim.AllReleased()) << sim.LeakReport();
+//
+// Failures set the thread's last error like Windows. Simulated handles are
+// distinct fake pointer values that never alias real ones. Not thread-safe
+// against concurrent tests, but calls from one background thread at a time
+// are fine (an internal recursive mutex serialises them).
+#ifndef TESTS_TUNNEL_CONTROL_SIMULATED_PLATFORM_H_
+#define TESTS_TUNNEL_CONTROL_SIMULATED_PLATFORM_H_
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/tunnel_control/platform.h"
+
+namespace tunnel_control::testing {
+
+class SimulatedPlatform {
+ public:
+  // A service of the simulated service manager. Tests set these fields up
+  // directly and read them back after a run.
+  struct Service {
+    std::wstring name;
+    std::wstring display_name;
+    std::wstring description;
+    std::wstring binary_path;
+    // The raw dependency list up to and including its closing double NUL
+    // (so L"Nsi\0TcpIp\0\0" has 11 characters); empty when none was given.
+    std::wstring dependencies;
+    DWORD service_type = SERVICE_WIN32_OWN_PROCESS;
+    DWORD start_type = SERVICE_DEMAND_START;
+    DWORD error_control = SERVICE_ERROR_NORMAL;
+    std::wstring account = L"LocalSystem";
+    std::wstring load_order_group;
+    bool tag_requested = false;
+    std::optional<std::wstring> password;  // as last given
+    DWORD sid_type = SERVICE_SID_TYPE_NONE;
+    // The DACL as SDDL ("D:(A;;...;;;SY)..."). Empty: everyone has full
+    // access. Otherwise opening the service grants what its entries give
+    // the current user (see User).
+    std::wstring sddl;
+    // Access bits that opening the service always refuses, on top of sddl.
+    DWORD denied_access = 0;
+    DWORD state = SERVICE_STOPPED;
+    bool marked_for_deletion = false;
+
+    // Behaviour script, in virtual milliseconds.
+    DWORD start_error = 0;          // StartServiceW fails with this
+    uint64_t start_pending_ms = 0;  // time spent start-pending after a start
+    DWORD start_outcome = SERVICE_RUNNING;  // state after start pending
+    uint64_t run_ms = 0;           // 0: runs until stopped; else stops itself
+    uint64_t stop_pending_ms = 0;  // time spent stop-pending after a stop
+    DWORD stop_error = 0;          // ControlService(STOP) fails with this
+    // A stop control during start pending: false refuses it with
+    // ERROR_SERVICE_CANNOT_ACCEPT_CTRL like most services do.
+    bool accepts_stop_while_start_pending = false;
+    // Called inside StartServiceW after the start was accepted.
+    std::function<void(Service&)> on_start;
+
+    // Counters.
+    int start_count = 0;
+    int stop_controls = 0;
+
+    // Internal: a pending transition.
+    std::optional<uint64_t> transition_at;
+    DWORD transition_to = 0;
+  };
+
+  // A file or directory.
+  struct Node {
+    bool directory = false;
+    DWORD extra_attributes = 0;  // e.g. FILE_ATTRIBUTE_REPARSE_POINT
+    // For a reparse point: where security changes through it really land.
+    std::wstring link_target;
+    std::string contents;
+    std::wstring owner;  // SID string or alias ("BA"), empty if unset
+    std::wstring dacl;   // SDDL "D:..." as last set, empty if unset
+    DWORD last_security_information = 0;  // of the last SetNamedSecurityInfoW
+    int security_changes = 0;
+    bool locked_by_other = false;  // another process holds it open
+  };
+
+  // The user the simulated process runs as.
+  struct User {
+    std::wstring sid = L"S-1-5-21-1000000001-1000000002-1000000003-1001";
+    bool elevated = false;  // member of the Administrators in the token
+    bool system = false;    // runs as LocalSystem
+  };
+
+  // A recorded ShellExecuteExW call.
+  struct ShellExecuteRecord {
+    DWORD cb_size = 0;
+    ULONG mask = 0;
+    HWND window = nullptr;
+    std::optional<std::wstring> verb;
+    std::optional<std::wstring> file;
+    std::optional<std::wstring> parameters;
+    std::optional<std::wstring> directory;
+    int show = -1;
+    bool other_fields_zero = true;  // hInstApp, lpIDList, lpClass, ...
+  };
+
+  // What ShellExecuteExW does.
+  struct ElevationScript {
+    DWORD launch_error = 0;  // non-zero: the call fails with this
+    bool return_process_handle = true;
+    bool finishes = true;  // false: still active after any wait
+    uint64_t run_ms = 0;   // virtual time the elevated copy takes
+    // Runs the elevated copy; returns its exit code. The user is elevated
+    // for the duration. Null: the copy exits 0 without doing anything.
+    std::function<DWORD(const ShellExecuteRecord&)> run;
+  };
+
+  // A fake library for LoadLibraryExW / GetProcAddress.
+  struct Library {
+    std::map<std::string, FARPROC> exports;
+  };
+
+  SimulatedPlatform();
+  ~SimulatedPlatform();
+  SimulatedPlatform(const SimulatedPlatform&) = delete;
+  SimulatedPlatform& operator=(const SimulatedPlatform&) = delete;
+
+  // The one instance in force, or null.
+  static SimulatedPlatform* Current();
+
+  // --- Setup and inspection -------------------------------------------
+
+  User& user() { return user_; }
+
+  // Adds (or replaces) a service; the returned reference stays valid until
+  // the service is deleted.
+  Service& AddService(const std::wstring& name);
+  // Finds a service by name (case-insensitive); null when there is none.
+  Service* FindService(const std::wstring& name);
+
+  // The program-data folder returned by SHGetKnownFolderPath; it exists as
+  // a directory from the start.
+  const std::wstring& program_data() const { return program_data_; }
+  void SetProgramData(const std::wstring& path);
+
+  Node& AddDirectory(const std::wstring& path);
+  Node& AddFile(const std::wstring& path, const std::string& contents);
+  // Finds a node by path (case-insensitive); null when there is none.
+  Node* FindNode(const std::wstring& path);
+  void RemoveNode(const std::wstring& path);
+  // Contents of a file, or nullopt when there is no such file.
+  std::optional<std::string> FileContents(const std::wstring& path);
+
+  // Module path returned by GetModuleFileNameW.
+  void SetModulePath(const std::wstring& path) { module_path_ = path; }
+  const std::wstring& module_path() const { return module_path_; }
+
+  // Registers a library that LoadLibraryExW finds by this exact path
+  // (case-insensitive).
+  void AddLibrary(const std::wstring& path, Library library);
+  int loaded_libraries() const { return loaded_libraries_; }
+
+  // WriteFile writes at most this many bytes per call while set.
+  void SetWriteLimit(std::optional<DWORD> limit) { write_limit_ = limit; }
+
+  ElevationScript& elevation() { return elevation_; }
+  const std::vector<ShellExecuteRecord>& shell_executions() const {
+    return shell_executions_;
+  }
+
+  // Virtual clock.
+  uint64_t now() const { return now_; }
+  void Advance(uint64_t ms);
+
+  // --- Failure injection ------------------------------------------------
+  // Makes `function` (a Platform field name, e.g. "OpenServiceW") fail with
+  // `error`. Uses are counted from the moment the rule is added, from 1.
+  // For functions that return a status (SetNamedSecurityInfoW) the status
+  // is `error`; for SHGetKnownFolderPath it is HRESULT_FROM_WIN32(error).
+  // A failing call changes nothing in the simulation.
+  void FailAlways(const std::string& function, DWORD error);
+  void FailOnce(const std::string& function, DWORD error) {
+    FailOnUse(function, error, 1);
+  }
+  // Fails the `nth` use and the `times - 1` uses after it.
+  void FailOnUse(const std::string& function, DWORD error, int nth,
+                 int times = 1);
+  void ClearFailures() { failures_.clear(); }
+
+  // --- Counters and log -------------------------------------------------
+  int open_service_handles() const;  // manager and service handles
+  int open_kernel_handles() const;   // tokens, processes
+  int open_file_handles() const;
+  int outstanding_local_blocks() const {
+    return static_cast<int>(local_blocks_.size());
+  }
+  int outstanding_co_task_blocks() const {
+    return static_cast<int>(co_task_blocks_.size());
+  }
+  // Closes or frees of values that were not open: double closes and such.
+  int bad_releases() const { return bad_releases_; }
+  // True when nothing is open or outstanding and nothing was released twice.
+  bool AllReleased() const;
+  // Describes what is still open, for test failure messages.
+  std::string LeakReport() const;
+
+  // One line per call, "Function(key arguments)", in call order, UTF-8.
+  const std::vector<std::string>& calls() const { return calls_; }
+  // The calls whose function name is `function`.
+  std::vector<std::string> CallsTo(const std::string& function) const;
+  int CountCalls(const std::string& function) const;
+  void ClearCalls() { calls_.clear(); }
+
+  // --- Simulated functions (called through the table) -------------------
+  struct Impl;
+
+ private:
+  friend struct Impl;
+
+  struct HandleInfo {
+    enum Kind { kManager, kService, kToken, kProcess, kFile };
+    HandleInfo() = default;
+    HandleInfo(Kind k, DWORD g) : kind(k), granted(g) {}
+    Kind kind = kFile;
+    DWORD granted = 0;
+    std::wstring name;  // service name or file path
+    DWORD exit_code = STILL_ACTIVE;
+    uint64_t finishes_at = 0;
+    bool finishes = true;
+    uint64_t position = 0;  // file write position
+  };
+  struct FailureRule {
+    std::string function;
+    DWORD error;
+    int first;  // 0: every use
+    int count;
+    int base;  // use count when the rule was added
+  };
+  struct Block {
+    std::vector<unsigned char> bytes;
+  };
+
+  // Returns the injected error for this use of `function`, or 0.
+  DWORD NextFailure(const std::string& function);
+  void Log(std::string line);
+  void* NewHandle(HandleInfo info);
+  HandleInfo* FindHandle(void* handle, HandleInfo::Kind kind);
+  void AdvanceService(Service& service);
+  void RemoveIfDeleted(const std::wstring& key);
+  DWORD GrantedServiceAccess(const Service& service) const;
+  bool MayWriteInto(const std::wstring& directory_path);
+
+  std::recursive_mutex mutex_;
+  ScopedPlatform* scoped_ = nullptr;
+  SimulatedPlatform* previous_ = nullptr;
+
+  User user_;
+  std::map<std::wstring, std::unique_ptr<Service>> services_;  // lower-case
+  std::map<std::wstring, Node> nodes_;                         // lower-case
+  std::map<std::wstring, Library> libraries_;                  // lower-case
+  std::map<void*, std::wstring> loaded_modules_;
+  int loaded_libraries_ = 0;
+  std::wstring program_data_ = L"C:\\ProgramData";
+  std::wstring module_path_ = L"C:\\Program Files\\Varn VPN\\varn_vpn.exe";
+  std::optional<DWORD> write_limit_;
+  ElevationScript elevation_;
+  std::vector<ShellExecuteRecord> shell_executions_;
+
+  uint64_t now_ = 5'000'000;
+  uintptr_t next_handle_ = 0x5A000010;
+  std::map<void*, HandleInfo> handles_;
+  std::map<void*, Block> local_blocks_;
+  std::map<void*, Block> co_task_blocks_;
+  // Descriptors handed out: their DACL and owner pointers map back to text.
+  struct Descriptor {
+    std::wstring owner;
+    std::wstring dacl;
+    bool has_dacl = false;
+  };
+  std::map<void*, Descriptor> descriptors_;  // keyed by descriptor block
+  int bad_releases_ = 0;
+
+  std::map<std::string, int> uses_;
+  std::vector<FailureRule> failures_;
+  std::vector<std::string> calls_;
+};
+
+// Splits an SDDL ACL ("D:PAI(...)(...)") into its entries, without the
+// parentheses; used by the simulation and handy for assertions.
+std::vector<std::wstring> SddlAces(const std::wstring& sddl);
+
+// Converts a wide test string to UTF-8 for messages.
+std::string Narrow(const std::wstring& text);
+
+}  // namespace tunnel_control::testing
+
+#endif  // TESTS_TUNNEL_CONTROL_SIMULATED_PLATFORM_H_
