@@ -1,0 +1,254 @@
+// Runs connect, disconnect and the elevated launch once per platform call
+// they make, with exactly that call failing, and checks that every run ends
+// in a defined state: a vocabulary error or success, everything released,
+// and never a truncated configuration file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/tunnel_control/elevated_install.h"
+#include "app/tunnel_control/op_error.h"
+#include "app/tunnel_control/service_control.h"
+#include "tests/tunnel_control/simulated_platform.h"
+
+namespace tunnel_control {
+namespace {
+
+using testing::SimulatedPlatform;
+
+constexpr wchar_t kDataDirectory[] = L"C:\\ProgramData\\VarnVPN";
+constexpr wchar_t kConfigPath[] = L"C:\\ProgramData\\VarnVPN\\VarnVPN.conf";
+constexpr char kConfig[] =
+    "[Interface]\nPrivateKey = iKerBlpSds7bi7G30jmme+g7dpMKNCQt3n0DoyGiurc=\n"
+    "Address = 10.9.0.2/32\n\n[Peer]\nPublicKey = "
+    "hLaWlCthwBDV0Cl9PsLO3nvbGXoMPnXMBIQSFpAfztM=\nAllowedIPs = ::/0\n";
+constexpr char kOldConfig[] =
+    "[Interface]\nPrivateKey = YllZEuTFs3LIEGxHdv44W+n2nIKREEgSQv/Su6Uaubw=\n"
+    "Address = 10.9.0.3/32, fd00::3/128\n\n[Peer]\nPublicKey = "
+    "Ux/WWMDIsQVDqY00dkHuYEGbZcyL0YOpCwZZH0sh/HY=\nAllowedIPs = 0.0.0.0/0\n"
+    "Endpoint = 192.0.2.1:51820\n";
+
+// Calls that cannot fail in a way a caller could act on: releases, the
+// clock and sleeping. Every other call of the seam takes an injected error.
+const std::set<std::string> kNotInjectable = {
+    "CloseServiceHandle", "CloseHandle", "LocalFree",
+    "CoTaskMemFree",      "Sleep",       "GetTickCount64",
+    "GetCurrentProcess"};
+
+// Errors each fault point is run with: the one that steers connect into the
+// elevation branch, and one that it does not know.
+constexpr DWORD kInjectedErrors[] = {ERROR_ACCESS_DENIED, ERROR_GEN_FAILURE};
+
+// True when `error` is one of the code and message pairs operations report.
+bool IsVocabulary(const OpError& error) {
+  struct Entry {
+    const char* code;
+    const char* text;
+    const char* numbered_suffix_start;  // null: the text is the whole message
+  };
+  static const Entry kEntries[] = {
+      {"scm_unavailable", "Could not reach the service manager", " (error "},
+      {"service_unavailable", "Could not open the tunnel service", " (error "},
+      {"stop_failed", "Timed out stopping the previous tunnel", nullptr},
+      {"stop_failed", "Could not stop the tunnel service", " (error "},
+      {"start_failed", "Could not start the tunnel service", " (error "},
+      {"tunnel_failed",
+       "Tunnel service exited during startup "
+       "(see %ProgramData%\\VarnVPN\\log.bin)",
+       nullptr},
+      {"config_write_failed", "Could not resolve %ProgramData%", nullptr},
+      {"config_write_failed", "Could not write the tunnel config", " (error "},
+      {"config_write_failed", "Short write while saving the tunnel config",
+       nullptr},
+      {"install_failed",
+       "Could not resolve the current user or executable path", nullptr},
+      {"install_failed", "Could not launch the elevated tunnel installer",
+       " (error "},
+      {"elevation_declined", "Could not launch the elevated tunnel installer",
+       " (error "},
+      {"install_failed", "Tunnel service install failed",
+       " (helper exit code "},
+  };
+  for (const Entry& entry : kEntries) {
+    if (error.code != entry.code) continue;
+    if (entry.numbered_suffix_start == nullptr) {
+      if (error.message == entry.text) return true;
+      continue;
+    }
+    const std::string head =
+        std::string(entry.text) + entry.numbered_suffix_start;
+    const std::string& m = error.message;
+    if (m.size() < head.size() + 2 || m.compare(0, head.size(), head) != 0 ||
+        m.back() != ')') {
+      continue;
+    }
+    const std::string digits =
+        m.substr(head.size(), m.size() - head.size() - 1);
+    if (digits.find_first_not_of("0123456789") == std::string::npos &&
+        (digits.size() == 1 || digits[0] != '0')) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// One operation on one simulated machine.
+struct Scenario {
+  const char* name;
+  std::function<void(SimulatedPlatform&)> arrange;
+  std::function<bool(OpError*)> act;
+  // Configuration file contents that are complete texts, not truncations.
+  std::vector<std::string> whole_files;
+  // Success means the tunnel runs on kConfig.
+  bool connects = false;
+};
+
+void InstallerInstalls(SimulatedPlatform& sim) {
+  sim.elevation().run_ms = 1'000;
+  sim.elevation().run = [&sim](const auto&) -> DWORD {
+    sim.AddDirectory(kDataDirectory);
+    SimulatedPlatform::Service* service = sim.FindService(kTunnelServiceName);
+    if (service == nullptr) {
+      service = &sim.AddService(kTunnelServiceName);
+      service->start_pending_ms = 500;
+    }
+    service->denied_access = 0;
+    return 0;
+  };
+}
+
+std::vector<Scenario> Scenarios() {
+  return {
+      {"connect on a machine without the service",
+       [](SimulatedPlatform& sim) { InstallerInstalls(sim); },
+       [](OpError* e) { return ConnectTunnel(kConfig, e); },
+       {kConfig},
+       true},
+      {"connect replacing a running tunnel",
+       [](SimulatedPlatform& sim) {
+         sim.AddFile(kConfigPath, kOldConfig);
+         SimulatedPlatform::Service& s = sim.AddService(kTunnelServiceName);
+         s.state = SERVICE_RUNNING;
+         s.stop_pending_ms = 750;
+         s.start_pending_ms = 750;
+       },
+       [](OpError* e) { return ConnectTunnel(kConfig, e); },
+       {kConfig, kOldConfig},
+       true},
+      {"connect by a second user",
+       [](SimulatedPlatform& sim) {
+         sim.AddDirectory(kDataDirectory);
+         sim.AddService(kTunnelServiceName).denied_access =
+             SERVICE_START | SERVICE_STOP;
+         InstallerInstalls(sim);
+       },
+       [](OpError* e) { return ConnectTunnel(kConfig, e); },
+       {kConfig},
+       true},
+      {"disconnect of a running tunnel",
+       [](SimulatedPlatform& sim) {
+         sim.AddFile(kConfigPath, kConfig);
+         SimulatedPlatform::Service& s = sim.AddService(kTunnelServiceName);
+         s.state = SERVICE_RUNNING;
+         s.stop_pending_ms = 750;
+       },
+       [](OpError* e) { return DisconnectTunnel(e); },
+       {kConfig}},
+      {"elevated launch",
+       [](SimulatedPlatform& sim) { sim.elevation().run_ms = 2'000; },
+       [](OpError* e) { return RunElevatedInstall(e); },
+       {}},
+  };
+}
+
+// The injectable calls of an undisturbed run, as (function, nth use).
+std::vector<std::pair<std::string, int>> FaultPoints(const Scenario& scenario) {
+  SimulatedPlatform sim;
+  scenario.arrange(sim);
+  OpError error;
+  EXPECT_TRUE(scenario.act(&error)) << error.code << ": " << error.message;
+  std::map<std::string, int> uses;
+  std::vector<std::pair<std::string, int>> points;
+  for (const std::string& call : sim.calls()) {
+    const std::string function = call.substr(0, call.find('('));
+    if (kNotInjectable.count(function) != 0) continue;
+    points.emplace_back(function, ++uses[function]);
+  }
+  return points;
+}
+
+int total_fault_points = 0;
+
+class FaultInjectionTest : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(FaultInjectionTest, EveryCallFailingOnceEndsInADefinedState) {
+  const Scenario scenario = Scenarios()[GetParam()];
+  const std::vector<std::pair<std::string, int>> points = FaultPoints(scenario);
+  ASSERT_FALSE(points.empty());
+
+  int runs = 0;
+  for (const auto& [function, nth] : points) {
+    for (DWORD injected : kInjectedErrors) {
+      SCOPED_TRACE(function + " use " + std::to_string(nth) + " fails with " +
+                   std::to_string(injected));
+      SimulatedPlatform sim;
+      scenario.arrange(sim);
+      sim.FailOnUse(function, injected, nth);
+      OpError error;
+      const bool succeeded = scenario.act(&error);
+      ++runs;
+
+      if (!succeeded) {
+        EXPECT_TRUE(IsVocabulary(error))
+            << "code \"" << error.code << "\", message \"" << error.message
+            << "\"";
+      }
+      EXPECT_TRUE(sim.AllReleased()) << sim.LeakReport();
+      const std::optional<std::string> file = sim.FileContents(kConfigPath);
+      if (file) {
+        bool whole = false;
+        for (const std::string& text : scenario.whole_files) {
+          whole = whole || *file == text;
+        }
+        EXPECT_TRUE(whole) << "left a partial configuration of " << file->size()
+                           << " bytes";
+      }
+      const SimulatedPlatform::Service* service =
+          sim.FindService(kTunnelServiceName);
+      if (succeeded && scenario.connects) {
+        // A connect that reports success has the tunnel up on the new text.
+        EXPECT_EQ(file, kConfig);
+        ASSERT_NE(service, nullptr);
+        EXPECT_EQ(service->state, static_cast<DWORD>(SERVICE_RUNNING));
+      }
+    }
+  }
+  std::printf("[ fault points ] %s: %zu calls x %zu errors = %d runs\n",
+              scenario.name, points.size(), std::size(kInjectedErrors), runs);
+  total_fault_points += runs;
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, FaultInjectionTest,
+                         ::testing::Range<size_t>(0, Scenarios().size()));
+
+class FaultCountReporter : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    if (total_fault_points > 0) {
+      std::printf("[ fault points ] total: %d runs\n", total_fault_points);
+    }
+  }
+};
+
+const ::testing::Environment* const kReporter =
+    ::testing::AddGlobalTestEnvironment(new FaultCountReporter);
+
+}  // namespace
+}  // namespace tunnel_control
