@@ -1,0 +1,63 @@
+// Runs a tunnel operation on a background thread and hands its outcome back
+// to the window thread as a posted window task.
+#ifndef APP_TUNNEL_CONTROL_OPERATION_RUNNER_H_
+#define APP_TUNNEL_CONTROL_OPERATION_RUNNER_H_
+
+#include <functional>
+#include <memory>
+
+#include "app/tunnel_control/op_error.h"
+#include "app/win32.h"
+#include "codec/encodable_value.h"
+#include "codec/method_result.h"
+
+namespace tunnel_control {
+
+// The work of one "connect" or "disconnect": returns true on success, or
+// false after filling the record it is given (never null).
+using TunnelOperation = std::function<bool(OpError* error)>;
+
+// Work for the window thread, carried by kWindowTaskMessage in lParam. The
+// window runs it once and deletes it.
+using WindowTask = std::function<void()>;
+
+// A fixed message number, neither registered nor relative to WM_APP, so the
+// window and the runner agree on it without any set-up.
+inline constexpr UINT kWindowTaskMessage = 0xF101;
+
+// What the background thread owns while it runs one operation.
+struct OperationJob {
+  HWND window;  // not owned; the reply is posted here
+  std::shared_ptr<flutter::MethodResult<flutter::EncodableValue>> result;
+  TunnelOperation operation;
+};
+
+// Starts `operation` on a new detached thread. When it returns, clears
+// operation_in_progress and posts the reply to `window`. If no thread can be
+// started, clears the guard and answers "thread_failed" at once. Called on
+// the window thread with the guard already set.
+void RunOperationAsync(
+    HWND window,
+    std::shared_ptr<flutter::MethodResult<flutter::EncodableValue>> result,
+    TunnelOperation operation);
+
+// Starts the background thread for `job`; raises std::system_error when the
+// thread cannot be started, exactly like std::thread.
+using ThreadStarter = void (*)(OperationJob job);
+
+// Replaces the thread starter for the lifetime of this object. Tests only;
+// not for use while RunOperationAsync runs.
+class ScopedThreadStarter {
+ public:
+  explicit ScopedThreadStarter(ThreadStarter replacement);
+  ~ScopedThreadStarter();
+  ScopedThreadStarter(const ScopedThreadStarter&) = delete;
+  ScopedThreadStarter& operator=(const ScopedThreadStarter&) = delete;
+
+ private:
+  ThreadStarter previous_;
+};
+
+}  // namespace tunnel_control
+
+#endif  // APP_TUNNEL_CONTROL_OPERATION_RUNNER_H_
