@@ -1,0 +1,73 @@
+#include "app/flutter_window.h"
+
+#include <utility>
+
+#include "app/engine_plugins.h"
+#include "app/tunnel_control/operation_runner.h"
+#include "app/tunnel_control/tunnel_channel.h"
+
+FlutterWindow::FlutterWindow(const flutter::FlutterProject& project)
+    : project_(project) {}
+
+FlutterWindow::~FlutterWindow() = default;
+
+bool FlutterWindow::OnWindowCreated() {
+  if (!Win32Window::OnWindowCreated()) return false;
+
+  const RECT frame = GetClientBounds();
+  controller_ = std::make_unique<flutter::FlutterViewController>(
+      frame.right - frame.left, frame.bottom - frame.top, project_);
+  if (!controller_->GetEngine() || controller_->GetView() == nullptr) {
+    return false;
+  }
+
+  // Plug-ins and the channel are in place before the UI can draw or call.
+  RegisterEnginePlugins(controller_->GetEngine().get());
+  tunnel_control::RegisterTunnelChannel(
+      &controller_->GetEngine()->GetMessenger(), GetHandle());
+  SetContentWindow(controller_->GetView()->GetHWND());
+
+  // Stay hidden until there is something to show, so the user never sees
+  // an empty frame.
+  controller_->GetEngine()->SetNextFrameCallback([this]() { Show(); });
+  // The engine may have drawn its first frame already; this makes sure a
+  // next frame comes.
+  controller_->ForceRedraw();
+  return true;
+}
+
+void FlutterWindow::OnWindowDestroying() {
+  if (controller_) {
+    // Null the member first: tearing the engine down can send messages that
+    // come back through OnWindowMessage.
+    std::unique_ptr<flutter::FlutterViewController> controller =
+        std::move(controller_);
+    controller.reset();
+  }
+  Win32Window::OnWindowDestroying();
+}
+
+LRESULT FlutterWindow::OnWindowMessage(HWND window, UINT message, WPARAM wparam,
+                                       LPARAM lparam) noexcept {
+  if (message == tunnel_control::kWindowTaskMessage) {
+    if (lparam != 0) {
+      // Taking ownership frees the task on every path, once it has run.
+      std::unique_ptr<tunnel_control::WindowTask> task(
+          reinterpret_cast<tunnel_control::WindowTask*>(lparam));
+      (*task)();
+    }
+    return 0;
+  }
+
+  if (controller_) {
+    std::optional<LRESULT> result =
+        controller_->HandleTopLevelWindowProc(window, message, wparam, lparam);
+    if (result) return *result;
+  }
+
+  if (message == WM_FONTCHANGE && controller_) {
+    controller_->GetEngine()->ReloadSystemFonts();
+  }
+
+  return Win32Window::OnWindowMessage(window, message, wparam, lparam);
+}

@@ -1,0 +1,13 @@
+// The windowed application: the mode the user starts.
+#ifndef APP_WINDOWED_APP_H_
+#define APP_WINDOWED_APP_H_
+
+#include <string>
+#include <vector>
+
+// Runs the windowed application with all command-line `arguments` passed on
+// to the UI. Returns 0 after the window was closed, 1 if it could not be
+// created.
+int RunWindowedApp(std::vector<std::string> arguments);
+
+#endif  // APP_WINDOWED_APP_H_
