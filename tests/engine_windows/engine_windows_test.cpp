@@ -3,7 +3,10 @@
 // and a method channel on the client's messenger answers it.
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -201,10 +204,38 @@ TEST_F(EngineWindowsTest, DriverCallsReachTheChannelAndEveryReplyComesBack) {
 }
 
 TEST_F(EngineWindowsTest, MissingAssetsLeaveAControllerWithoutView) {
-  flutter::FlutterProject project(scratch_.path() + L"\\no_data");
-  flutter::FlutterViewController controller(100, 100, project);
-  EXPECT_EQ(controller.GetView(), nullptr);
-  EXPECT_NE(controller.GetEngine(), nullptr);
+  std::ostringstream captured;
+  std::streambuf* saved = std::cerr.rdbuf(captured.rdbuf());
+  {
+    flutter::FlutterProject project(scratch_.path() + L"\\no_data");
+    flutter::FlutterViewController controller(100, 100, project);
+    EXPECT_EQ(controller.GetView(), nullptr);
+    EXPECT_NE(controller.GetEngine(), nullptr);
+  }
+  std::cerr.rdbuf(saved);
+  EXPECT_EQ(captured.str(), "Failed to create view controller.\n");
+}
+
+// The stand-in's extra that makes the engine consume one top-level message;
+// looked up at run time since the client links only the engine's functions.
+using ConsumeFunction = void (*)(UINT message, LRESULT result);
+
+TEST_F(EngineWindowsTest, TopLevelMessagesReachTheCallerUnlessConsumed) {
+  auto consume = reinterpret_cast<ConsumeFunction>(
+      GetProcAddress(GetModuleHandleW(L"flutter_windows.dll"),
+                     "StandInConsumeTopLevelMessage"));
+  ASSERT_NE(consume, nullptr);
+  flutter::FlutterViewController controller(200, 100,
+                                            flutter::FlutterProject(data_));
+  ASSERT_NE(controller.GetView(), nullptr);
+  HWND view = controller.GetView()->GetHWND();
+  EXPECT_FALSE(controller.HandleTopLevelWindowProc(view, WM_FONTCHANGE, 0, 0));
+  consume(WM_FONTCHANGE, 42);
+  std::optional<LRESULT> consumed =
+      controller.HandleTopLevelWindowProc(view, WM_FONTCHANGE, 0, 0);
+  consume(0, 0);
+  ASSERT_TRUE(consumed.has_value());
+  EXPECT_EQ(*consumed, 42);
 }
 
 }  // namespace
