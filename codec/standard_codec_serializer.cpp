@@ -128,8 +128,21 @@ EncodableValue ReadTypedList(const StandardCodecSerializer& serializer,
   // Also after a zero count, so what follows an empty list stays aligned the
   // same way on both sides.
   stream->SkipToAlignment(kAlignment);
+  const size_t length = count * sizeof(T);
+  if (const uint8_t* in_place = stream->TakeInPlace(length)) {
+    // Built straight from the input as one block copy, with no zero fill
+    // first; the padding makes the elements aligned whenever the message
+    // itself is.
+    if (reinterpret_cast<uintptr_t>(in_place) % alignof(T) == 0) {
+      const T* first = reinterpret_cast<const T*>(in_place);
+      return EncodableValue(std::vector<T>(first, first + count));
+    }
+    std::vector<T> list(count);
+    if (length != 0) std::memcpy(list.data(), in_place, length);
+    return EncodableValue(std::move(list));
+  }
   std::vector<T> list(count);
-  stream->GetBytes(reinterpret_cast<uint8_t*>(list.data()), count * sizeof(T));
+  stream->GetBytes(reinterpret_cast<uint8_t*>(list.data()), length);
   return EncodableValue(std::move(list));
 }
 
@@ -368,8 +381,10 @@ EncodableValue StandardCodecSerializer::ReadValueOfType(
     scope.Release();
     uint8_t value_type = stream->GetByte();
     EncodableValue value = ReadValueOfType(value_type, stream);
-    // The first occurrence of a key wins.
-    map.try_emplace(std::move(key), std::move(value));
+    // The first occurrence of a key wins. Writers send keys in ascending
+    // order, so the end is the usual insertion point and costs one
+    // comparison; any other order still lands in the right place.
+    map.try_emplace(map.end(), std::move(key), std::move(value));
   }
   return EncodableValue(std::move(map));
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,26 @@ TEST(StandardCodecSerializerTest, PaddingCountsFromTheMessageStart) {
   EXPECT_EQ(StandardCodecSerializer::SharedInstance().ReadTaggedValue(&reader),
             EncodableValue(std::vector<int32_t>{2}));
   EXPECT_EQ(reader.location(), bytes.size());
+}
+
+TEST(StandardCodecSerializerTest, TypedListsDecodeFromAnyAddress) {
+  // Padding counts from the message start, so a message that itself starts
+  // at an odd address leaves the elements misaligned in memory.
+  const EncodableValue lists(
+      ValueList{std::vector<int32_t>{1, -2, 3}, std::vector<int64_t>{-4},
+                std::vector<double>{0.5, -1e300}, std::vector<float>{2.5f}});
+  const Bytes encoded = Encode(lists);
+  for (size_t offset = 0; offset < 8; ++offset) {
+    std::vector<uint64_t> storage(encoded.size() / 8 + 2);
+    uint8_t* start = reinterpret_cast<uint8_t*>(storage.data()) + offset;
+    std::copy(encoded.begin(), encoded.end(), start);
+    ByteBufferStreamReader reader(start, encoded.size());
+    EXPECT_TRUE(SameValue(
+        StandardCodecSerializer::SharedInstance().ReadTaggedValue(&reader),
+        lists))
+        << "offset " << offset;
+    EXPECT_EQ(reader.location(), encoded.size());
+  }
 }
 
 TEST(StandardCodecSerializerTest, TagFiveReadsAsString) {

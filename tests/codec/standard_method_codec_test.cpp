@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <memory>
 #include <optional>
 #include <string>
@@ -220,6 +221,35 @@ TEST(StandardMethodCodecTest, SharedInstancePerSerializer) {
   EXPECT_EQ(&codec, &StandardMethodCodec::SharedInstance(&serializer));
   EncodableValue list(ValueList{true});
   EXPECT_EQ(*codec.EncodeSuccessReply(&list), Hex("00 0C 01 02"));
+}
+
+TEST(StandardMethodCodecTest, NamesAndErrorTextsGoThroughTheSerializer) {
+  // An extension sees every string of an envelope, also the ones the codec
+  // holds as plain text rather than as values.
+  class UpperCaseStrings : public StandardCodecSerializer {
+   public:
+    void WriteValue(const EncodableValue& value,
+                    ByteStreamWriter* stream) const override {
+      if (const auto* text = std::get_if<std::string>(&value)) {
+        std::string upper = *text;
+        for (char& c : upper) c = static_cast<char>(std::toupper(c));
+        StandardCodecSerializer::WriteValue(EncodableValue(upper), stream);
+        return;
+      }
+      StandardCodecSerializer::WriteValue(value, stream);
+    }
+  };
+  static const UpperCaseStrings serializer;
+  const StandardMethodCodec& codec =
+      StandardMethodCodec::SharedInstance(&serializer);
+
+  EXPECT_EQ(
+      *codec.SerializeMethodCall(MethodCall<EncodableValue>("ab", nullptr)),
+      Hex("07 02 41 42 00"));
+  EXPECT_EQ(*codec.EncodeErrorReply("c", "m", nullptr),
+            Hex("01 07 01 43 07 01 4D 00"));
+  EXPECT_EQ(*codec.EncodeErrorReply("c", "", nullptr),
+            Hex("01 07 01 43 00 00"));
 }
 
 }  // namespace
