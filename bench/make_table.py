@@ -71,6 +71,10 @@ def nanoseconds(ns):
     return f"{ns:.1f}"
 
 
+def ratio(value):
+    return "-" if value is None else f"{value:.2f}"
+
+
 def target_of(group, operation):
     if group == "bulk":
         return 0.8 if operation == "decode" else 0.5
@@ -111,7 +115,8 @@ def build_table(medians, encoded_sizes):
                 f"| {nanoseconds(ours[0])} | {rate(ours[1])} "
                 f"| {nanoseconds(peer[0] if peer else None)} "
                 f"| {nanoseconds(copy[0] if copy else None)} "
-                f"| {bandwidth:.2f} | {versus:.2f} | {target} | {verdict} |")
+                f"| {ratio(bandwidth)} | {ratio(versus)} | {target} "
+                f"| {verdict} |")
     for key, label in ROUND_TRIPS:
         run = medians.get(key)
         if run is None:
@@ -151,7 +156,7 @@ def main():
     text = "\n".join(lines + notes)
     print(text)
     with open(args.out, "w", encoding="utf-8") as handle:
-        handle.write("\n".join(heading) + text + "\n")
+        handle.write("\n".join(heading) + "\n" + text + "\n")
     return 0
 
 

@@ -5,14 +5,14 @@
 #
 # Usage: tools/run_bench.sh [build dir]   (default build/bench)
 # BENCH_MIN_TIME (seconds per repetition, default 0.05) and BENCH_REPETITIONS
-# (default 3) trade run time for steadier medians.
+# (default 5) trade run time for steadier medians.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build/bench}"
 bin="$build/bench"
 min_time="${BENCH_MIN_TIME:-0.05}"
-repetitions="${BENCH_REPETITIONS:-3}"
+repetitions="${BENCH_REPETITIONS:-5}"
 round_trips=1000
 
 for program in codec_bench channel_bench channel_instructions; do
