@@ -9,7 +9,14 @@
 FlutterWindow::FlutterWindow(const flutter::FlutterProject& project)
     : project_(project) {}
 
-FlutterWindow::~FlutterWindow() = default;
+FlutterWindow::~FlutterWindow() {
+  // The top-level window still exists here, and tearing the engine down
+  // sends it messages; they must not be offered to the controller that is
+  // going.
+  std::unique_ptr<flutter::FlutterViewController> controller =
+      std::move(controller_);
+  controller.reset();
+}
 
 bool FlutterWindow::OnWindowCreated() {
   if (!Win32Window::OnWindowCreated()) return false;

@@ -79,6 +79,7 @@ def main():
     prefix = wine_app.WinePrefix(display.display, prefix_dir)
     prefix.keep = os.environ.get("VARN_DEMO_KEEP_PREFIX") == "1"
     try:
+        prefix.use_virtual_desktop("1300x740")
         app_dir = prefix.install_bundle(bundle)
         code = prefix.provision_service(app_dir)
         print(f"demo: tunnel service provisioned by the installer mode "
@@ -91,6 +92,7 @@ def main():
             while_running=shooter)
         shutil.copy(os.path.join(work, "demo.jsonl"),
                     os.path.join(output, "transcript.jsonl"))
+        shutil.rmtree(work, ignore_errors=True)
     finally:
         prefix.close()
         display.close()

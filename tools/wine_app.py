@@ -58,6 +58,17 @@ class WinePrefix:
         if not self.keep:
             shutil.rmtree(self.path, ignore_errors=True)
 
+    def use_virtual_desktop(self, size):
+        """Runs every later window of the prefix inside one Wine desktop of
+        `size` ("WxH"), where Wine draws the frames and title bars itself;
+        without a window manager a plain X window shows no frame."""
+        key = "HKCU\\Software\\Wine\\Explorer"
+        self.wine(["reg", "add", key, "/v", "Desktop", "/d", "Default", "/f"],
+                  capture=True)
+        self.wine(["reg", "add", key + "\\Desktops", "/v", "Default", "/d",
+                   size, "/f"], capture=True)
+        self.wait_server()
+
     def drive_c(self, *parts):
         return os.path.join(self.path, "drive_c", *parts)
 

@@ -137,6 +137,12 @@ FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(
 }
 void FlutterDesktopViewControllerDestroy(FlutterDesktopViewControllerRef) {
   fake.calls.push_back("controller_destroyed");
+  fake.controller_destroyed = true;
+  // The engine takes its view down with it, and the view's parent hears of
+  // that while the controller is going.
+  if (fake.view_window != nullptr && ::IsWindow(fake.view_window)) {
+    ::DestroyWindow(fake.view_window);
+  }
 }
 FlutterDesktopViewRef FlutterDesktopViewControllerGetView(
     FlutterDesktopViewControllerRef) {
@@ -149,6 +155,7 @@ bool FlutterDesktopViewControllerHandleTopLevelWindowProc(
     FlutterDesktopViewControllerRef, HWND, UINT message, WPARAM, LPARAM,
     LRESULT* result) {
   fake.offered_messages.push_back(message);
+  if (fake.controller_destroyed) ++fake.offers_after_destroy;
   if (fake.consumed_message != 0 && message == fake.consumed_message) {
     *result = fake.consumed_result;
     return true;

@@ -27,6 +27,10 @@ struct FakeEngine {
   std::vector<std::string> calls;
   // Messages offered through HandleTopLevelWindowProc.
   std::vector<UINT> offered_messages;
+  // Set once the view controller is being destroyed; offers after that
+  // reach a controller that no longer exists.
+  bool controller_destroyed = false;
+  int offers_after_destroy = 0;
 
   HWND parking_window = nullptr;
   HWND view_window = nullptr;

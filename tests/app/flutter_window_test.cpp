@@ -165,12 +165,16 @@ TEST_F(FlutterWindowTest, ClosingDestroysTheControllerOnce) {
   window_->Destroy();
   window_.reset();
   EXPECT_EQ(Fake().Count("controller_destroyed"), 1);
+  EXPECT_EQ(Fake().offers_after_destroy, 0);
 }
 
 TEST_F(FlutterWindowTest, DestructorDestroysALiveController) {
   ASSERT_TRUE(CreateAppWindow());
   window_.reset();
   EXPECT_EQ(Fake().Count("controller_destroyed"), 1);
+  // Messages the teardown sends to the still living top-level window must
+  // not reach the controller being destroyed.
+  EXPECT_EQ(Fake().offers_after_destroy, 0);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """End-to-end test of the shipped bundle under Wine.
 
-    run_e2e.py BUNDLE_DIR OBJDUMP
+    run_e2e.py BUNDLE_DIR OBJDUMP WINDRES
 
 Installs the bundle in a private prefix, provisions the tunnel service with
 the app's installer mode, and lets the stand-in engine's scenarios play the
@@ -12,6 +12,7 @@ check fails.
 """
 
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -187,8 +188,27 @@ def check_imports(checks, exe, objdump, prefix):
                   "imports the engine and all four plug-ins at load time")
 
 
+def check_resources(checks, exe, windres):
+    print("resources:")
+    # windres reads the .rsrc section back as resource script text, where
+    # quotes inside strings are doubled.
+    script = subprocess.run([windres, "-J", "coff", "-O", "rc", "-i", exe],
+                            capture_output=True, text=True,
+                            check=True).stdout.replace('""', '"')
+    checks.expect("101 14 /* RT_GROUP_ICON */" in script,
+                  "application icon as icon group 101")
+    checks.expect("VERSIONINFO" in script and '"varn_vpn.exe"' in script,
+                  "version information")
+    checks.expect("1 24 /* RT_MANIFEST */" in script, "manifest")
+    for text, what in [
+            (">PerMonitorV2<", "per-monitor (v2) DPI awareness"),
+            ('level="asInvoker" uiAccess="false"', "asInvoker, no UI access"),
+            ("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", "Windows 10 supported")]:
+        checks.expect(text in script, "manifest: " + what)
+
+
 def main():
-    bundle, objdump = sys.argv[1], sys.argv[2]
+    bundle, objdump, windres = sys.argv[1], sys.argv[2], sys.argv[3]
     checks = Checks()
     work = tempfile.mkdtemp(prefix="varn-e2e-work-")
     display = wine_app.VirtualDisplay()
@@ -199,6 +219,7 @@ def main():
         print(f"service provisioned (installer exit {code})")
         check_imports(checks, os.path.join(bundle, "varn_vpn.exe"), objdump,
                       prefix)
+        check_resources(checks, os.path.join(bundle, "varn_vpn.exe"), windres)
 
         exit_code, events = wine_app.run_app(
             prefix, app_dir, ["/Service", "/service", "--flag"],
@@ -241,8 +262,10 @@ def main():
         display.close()
 
     if checks.failures:
-        print(f"\n{len(checks.failures)} check(s) failed")
+        print(f"\n{len(checks.failures)} check(s) failed; transcripts in "
+              f"{work}")
         return 1
+    shutil.rmtree(work, ignore_errors=True)
     print("\nall checks passed")
     return 0
 

@@ -72,6 +72,7 @@ TEST(ChannelBytesTest, RegisteredChannelAnswersEncodedCalls) {
     error->message = "rejected " + config;
     return false;
   };
+  services.disconnect = [](OpError*) { return false; };
   TaskWindow window;
   FakeMessenger messenger;
   tunnel_control::RegisterTunnelChannel(&messenger, window.hwnd());
@@ -98,6 +99,12 @@ TEST(ChannelBytesTest, RegisteredChannelAnswersEncodedCalls) {
                                 Text(7, "bad_args"),
                                 Text(7, "connect expects a non-empty 'config'"),
                                 {0x00}}));
+
+  // A failure that wrote nothing: empty code, and the empty message goes out
+  // as null.
+  auto untouched = Deliver(messenger, Concat({Text(7, "disconnect"), {0x00}}));
+  ASSERT_TRUE(PumpUntil([&] { return untouched->count > 0; }));
+  EXPECT_EQ(untouched->bytes, Concat({{0x01}, Text(7, ""), {0x00, 0x00}}));
 
   auto unknown = Deliver(messenger, Concat({Text(7, "Stage"), {0x00}}));
   EXPECT_EQ(unknown->count, 1);
