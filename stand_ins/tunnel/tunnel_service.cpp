@@ -107,10 +107,18 @@ void TunnelService::Main() {
 
   const DWORD wait = timings.stop_after_ms ? *timings.stop_after_ms : INFINITE;
   if (::WaitForSingleObject(stop_event_.Get(), wait) != WAIT_OBJECT_0) {
-    log_.Write("tunnel stopped by itself after " +
-               std::to_string(*timings.stop_after_ms) + " ms");
-    Report(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, kExitStoppedUnasked);
-    return;
+    std::unique_lock<std::mutex> lock(status_lock_);
+    // A stop control that arrived as the time ran out has already reported
+    // stop-pending; it wins, or the manager would see stopped, then pending.
+    if (status_.dwCurrentState == SERVICE_RUNNING) {
+      log_.Write("tunnel stopped by itself after " +
+                 std::to_string(*timings.stop_after_ms) + " ms");
+      ReportLocked(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR,
+                   kExitStoppedUnasked, 0);
+      return;  // the lock is static, so leaving it here is safe
+    }
+    lock.unlock();
+    ::WaitForSingleObject(stop_event_.Get(), INFINITE);
   }
   // The control handler has already reported the stop as pending.
   HoldPending(SERVICE_STOP_PENDING, timings.stop_delay_ms);
@@ -178,11 +186,13 @@ DWORD TunnelService::OnControl(DWORD control) {
     case SERVICE_CONTROL_STOP:
     case SERVICE_CONTROL_SHUTDOWN: {
       {
+        // Checked and reported in one step, so a tunnel that stops by
+        // itself at this moment cannot report stopped in between.
         std::lock_guard<std::mutex> lock(status_lock_);
         if (status_.dwCurrentState != SERVICE_RUNNING) return NO_ERROR;
+        ReportLocked(SERVICE_STOP_PENDING, NO_ERROR, 0, kWaitHintMs);
       }
       log_.Write("stop requested");
-      Report(SERVICE_STOP_PENDING, NO_ERROR, 0, kWaitHintMs);
       ::SetEvent(stop_event_.Get());
       return NO_ERROR;
     }
@@ -199,6 +209,11 @@ void TunnelService::Report(DWORD state, DWORD win32_exit_code,
   // made the dispatcher may return and this object be gone, while this
   // thread still has to leave the lock.
   std::lock_guard<std::mutex> lock(status_lock_);
+  ReportLocked(state, win32_exit_code, specific_exit_code, wait_hint);
+}
+
+void TunnelService::ReportLocked(DWORD state, DWORD win32_exit_code,
+                                 DWORD specific_exit_code, DWORD wait_hint) {
   const bool pending =
       state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
   status_.dwCheckPoint =

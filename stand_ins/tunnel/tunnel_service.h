@@ -55,6 +55,9 @@ class TunnelService {
 
   void Report(DWORD state, DWORD win32_exit_code = NO_ERROR,
               DWORD specific_exit_code = 0, DWORD wait_hint = 0);
+  // Report with status_lock_ already held.
+  void ReportLocked(DWORD state, DWORD win32_exit_code,
+                    DWORD specific_exit_code, DWORD wait_hint);
 
   static TunnelService* current_;
 

@@ -65,6 +65,51 @@ class ServiceControlTest : public ::testing::Test {
   OpError error_;
 };
 
+// The service-manager calls of an operation, in order: the access each
+// handle asks for, and the service handle closed before the manager's.
+std::vector<std::string> ManagerCalls(const SimulatedPlatform& sim) {
+  std::vector<std::string> calls;
+  for (const std::string& call : sim.calls()) {
+    for (const char* prefix :
+         {"OpenSCManagerW", "OpenServiceW", "ControlService", "StartServiceW",
+          "CloseServiceHandle", "CreateFileW", "DeleteFileW"}) {
+      if (call.rfind(prefix, 0) == 0) calls.push_back(call);
+    }
+  }
+  return calls;
+}
+
+TEST_F(ServiceControlTest, EachOperationAsksForItsOwnAccessAndClosesInOrder) {
+  const std::string manager = "OpenSCManagerW(null, null, 0x1)";
+  const std::string service = "OpenServiceW(\"WireGuardTunnel$VarnVPN\", ";
+  const std::string file = "(\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\"";
+  const std::vector<std::string> closes = {"CloseServiceHandle(service)",
+                                           "CloseServiceHandle(manager)"};
+  SimulatedPlatform::Service& s = Installed();
+  s.state = SERVICE_RUNNING;
+
+  ASSERT_TRUE(ConnectTunnel(kConfig, &error_)) << error_.message;
+  std::vector<std::string> expected = {
+      manager, service + "0x34)", "ControlService(1)",
+      "CreateFileW" + file + ", 0x40000000, 0x0, 2, 0x80)",
+      "StartServiceW(0, null)"};
+  expected.insert(expected.end(), closes.begin(), closes.end());
+  EXPECT_EQ(ManagerCalls(sim_), expected);
+
+  sim_.ClearCalls();
+  ASSERT_TRUE(DisconnectTunnel(&error_));
+  expected = {manager, service + "0x24)", "ControlService(1)",
+              "DeleteFileW" + file + ")"};
+  expected.insert(expected.end(), closes.begin(), closes.end());
+  EXPECT_EQ(ManagerCalls(sim_), expected);
+
+  sim_.ClearCalls();
+  EXPECT_EQ(QueryTunnelStage(), "disconnected");
+  expected = {manager, service + "0x4)"};
+  expected.insert(expected.end(), closes.begin(), closes.end());
+  EXPECT_EQ(ManagerCalls(sim_), expected);
+}
+
 // --- Connect: elevation ------------------------------------------------
 
 TEST_F(ServiceControlTest, FirstConnectInstallsElevatedThenWritesAndStarts) {
