@@ -28,8 +28,8 @@ void AnswerAtOnce(const flutter::MethodCall<flutter::EncodableValue>& call,
   if (call.call_name() == "connect") {
     std::string config;
     const auto* arguments = call.call_arguments();
-    if (const auto* map = arguments ? arguments->GetIf<flutter::ValueMap>()
-                                    : nullptr) {
+    if (const auto* map =
+            arguments ? arguments->GetIf<flutter::ValueMap>() : nullptr) {
       auto entry = map->find(flutter::EncodableValue("config"));
       if (entry != map->end()) {
         if (const auto* text = entry->second.GetIf<std::string>()) {
@@ -54,7 +54,8 @@ std::vector<uint8_t> EncodeCall(std::string name,
       arguments ? std::make_unique<flutter::EncodableValue>(*arguments)
                 : nullptr);
   return std::move(
-      *flutter::StandardMethodCodec::SharedInstance().SerializeMethodCall(call));
+      *flutter::StandardMethodCodec::SharedInstance().SerializeMethodCall(
+          call));
 }
 
 }  // namespace

@@ -130,7 +130,8 @@ void RegisterPayload(const std::string& payload, OursEncode ours_encode,
   benchmark::RegisterBenchmark(
       name("decode/ours").c_str(),
       [ours_decode, ours_bytes, size](benchmark::State& state) {
-        for (auto _ : state) ours_decode(ours_bytes->data(), ours_bytes->size());
+        for (auto _ : state)
+          ours_decode(ours_bytes->data(), ours_bytes->size());
         state.SetBytesProcessed(state.iterations() * size);
       });
   benchmark::RegisterBenchmark(
@@ -151,8 +152,7 @@ void RegisterPayload(const std::string& payload, OursEncode ours_encode,
         }
       });
   benchmark::RegisterBenchmark(
-      name("copy/memcpy").c_str(),
-      [ours_bytes, size](benchmark::State& state) {
+      name("copy/memcpy").c_str(), [ours_bytes, size](benchmark::State& state) {
         Bytes target(ours_bytes->size());
         for (auto _ : state) {
           std::memcpy(target.data(), ours_bytes->data(), ours_bytes->size());
@@ -195,11 +195,12 @@ void RegisterTraffic() {
         packer.pack_nil();
       });
 
-  auto connected =
-      std::make_shared<const EncodableValue>(values->success_text);
+  auto connected = std::make_shared<const EncodableValue>(values->success_text);
   RegisterPayload(
       "success",
-      [connected] { return Unwrap(Codec().EncodeSuccessReply(connected.get())); },
+      [connected] {
+        return Unwrap(Codec().EncodeSuccessReply(connected.get()));
+      },
       DecodeEnvelope,
       [values](Packer& packer) {
         packer.pack_array(2);
@@ -260,7 +261,8 @@ void RegisterStructure() {
       [values](Packer& packer) { packer.pack(values->map_native); });
   RegisterPayload(
       "mixed_list", [values] { return EncodeValue(values->mixed_value); },
-      DecodeValue, [values](Packer& packer) {
+      DecodeValue,
+      [values](Packer& packer) {
         packer.pack_array(static_cast<uint32_t>(values->mixed_native.size()));
         for (const MixedElement& element : values->mixed_native) {
           switch (element.index()) {
@@ -280,11 +282,11 @@ void RegisterStructure() {
         }
       });
   auto zone = std::make_shared<msgpack::zone>();
-  auto nested = std::make_shared<const msgpack::object>(MakeNestedObject(*zone));
+  auto nested =
+      std::make_shared<const msgpack::object>(MakeNestedObject(*zone));
   RegisterPayload(
       "nested_lists", [values] { return EncodeValue(values->nested_value); },
-      DecodeValue,
-      [zone, nested](Packer& packer) { packer.pack(*nested); });
+      DecodeValue, [zone, nested](Packer& packer) { packer.pack(*nested); });
 }
 
 }  // namespace

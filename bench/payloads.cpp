@@ -58,9 +58,9 @@ flutter::EncodableValue ToValue(const MixedElement& element) {
 TrafficValues MakeTrafficValues() {
   TrafficValues values;
   values.config = MakeConfigText(600);
-  values.connect_arguments = flutter::EncodableValue(flutter::ValueMap{
-      {flutter::EncodableValue("config"),
-       flutter::EncodableValue(values.config)}});
+  values.connect_arguments = flutter::EncodableValue(
+      flutter::ValueMap{{flutter::EncodableValue("config"),
+                         flutter::EncodableValue(values.config)}});
   values.connect_arguments_native = {{"config", values.config}};
   return values;
 }
@@ -126,9 +126,9 @@ StructureValues MakeStructureValues() {
   flutter::EncodableValue nested(flutter::ValueList{
       flutter::EncodableValue(static_cast<int32_t>(kNestingDepth - 1))});
   for (int level = kNestingDepth - 2; level >= 0; --level) {
-    nested = flutter::EncodableValue(flutter::ValueList{
-        flutter::EncodableValue(static_cast<int32_t>(level)),
-        std::move(nested)});
+    nested = flutter::EncodableValue(
+        flutter::ValueList{flutter::EncodableValue(static_cast<int32_t>(level)),
+                           std::move(nested)});
   }
   values.nested_value = std::move(nested);
   return values;

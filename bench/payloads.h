@@ -34,9 +34,9 @@ struct TrafficValues {
 
 // Large flat payloads, where the limit is a block copy.
 struct BulkValues {
-  std::vector<uint8_t> bytes;    // 1 MiB
-  std::vector<double> doubles;   // 262,144 elements
-  std::vector<int32_t> int32s;   // 262,144 elements
+  std::vector<uint8_t> bytes;   // 1 MiB
+  std::vector<double> doubles;  // 262,144 elements
+  std::vector<int32_t> int32s;  // 262,144 elements
   flutter::EncodableValue bytes_value;
   flutter::EncodableValue doubles_value;
   flutter::EncodableValue int32s_value;

@@ -5,7 +5,8 @@
 // returned by Os(). The table holds pointers with the exact Win32
 // signatures, so the calling code reads like plain Win32:
 //
-//   SC_HANDLE manager = Os().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+//   SC_HANDLE manager = Os().OpenSCManagerW(nullptr, nullptr,
+//   SC_MANAGER_CONNECT);
 //
 // Production uses RealPlatform(); a test installs its own table for its
 // duration with ScopedPlatform. Last errors travel through the real
@@ -13,12 +14,12 @@
 #ifndef APP_TUNNEL_CONTROL_PLATFORM_H_
 #define APP_TUNNEL_CONTROL_PLATFORM_H_
 
-#include "app/win32.h"
-
 #include <aclapi.h>
 #include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
+
+#include "app/win32.h"
 
 namespace tunnel_control {
 
