@@ -1,6 +1,6 @@
 #include "app/tunnel_control/operation_runner.h"
 
-#include <system_error>
+#include <exception>
 #include <thread>
 #include <utility>
 
@@ -50,9 +50,10 @@ void RunOperationAsync(
     TunnelOperation operation) {
   try {
     thread_starter(OperationJob{window, result, std::move(operation)});
-  } catch (const std::system_error&) {
-    // Without this the guard would stay set and every later operation would
-    // be refused as "busy".
+  } catch (const std::exception&) {
+    // Not only std::system_error: the thread's state is allocated, so
+    // std::bad_alloc can come too. Without this the guard would stay set and
+    // every later operation would be refused as "busy".
     operation_in_progress.store(false);
     result->Error("thread_failed", "Could not start the tunnel operation");
   }

@@ -41,8 +41,8 @@ void RunOperationAsync(
     std::shared_ptr<flutter::MethodResult<flutter::EncodableValue>> result,
     TunnelOperation operation);
 
-// Starts the background thread for `job`; raises std::system_error when the
-// thread cannot be started, exactly like std::thread.
+// Starts the background thread for `job`; raises what std::thread raises
+// when the thread cannot be started (std::system_error, std::bad_alloc).
 using ThreadStarter = void (*)(OperationJob job);
 
 // Replaces the thread starter for the lifetime of this object. Tests only;

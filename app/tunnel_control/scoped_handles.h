@@ -11,7 +11,7 @@
 
 namespace tunnel_control {
 
-// Owns one value of Traits::Type and releases it with Traits::Release unless
+// Owns one value of Traits::Type and releases it with Traits::Close unless
 // it equals Traits::Invalid().
 template <typename Traits>
 class ScopedResource {

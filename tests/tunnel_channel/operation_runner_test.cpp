@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <system_error>
 
 #include "tests/tunnel_channel/channel_test_support.h"
@@ -109,24 +110,32 @@ TEST_F(OperationRunnerTest, LostWindowLeavesTheCallUnansweredAndFreesIt) {
 }
 
 TEST_F(OperationRunnerTest, ThreadStartFailureAnswersAtOnceAndFreesTheGuard) {
-  {
-    tunnel_control::ScopedThreadStarter failing(
-        [](tunnel_control::OperationJob) {
-          throw std::system_error(
-              std::make_error_code(std::errc::resource_unavailable_try_again));
-        });
-    auto reply = Send("connect");
-    EXPECT_EQ(reply->answers, 1);
-    EXPECT_EQ(reply->kind, Reply::Kind::kError);
-    EXPECT_EQ(reply->code, "thread_failed");
-    EXPECT_EQ(reply->message, "Could not start the tunnel operation");
-    EXPECT_FALSE(reply->has_details);
-    EXPECT_TRUE(reply->destroyed);
-    EXPECT_FALSE(operation_in_progress);
-    EXPECT_EQ(services_.started, 0);
+  // std::thread raises std::system_error when no thread can be made, and
+  // std::bad_alloc when its state cannot be allocated.
+  const tunnel_control::ThreadStarter failures[] = {
+      [](tunnel_control::OperationJob) {
+        throw std::system_error(
+            std::make_error_code(std::errc::resource_unavailable_try_again));
+      },
+      [](tunnel_control::OperationJob) { throw std::bad_alloc(); },
+  };
+  int expected_started = 0;
+  for (const tunnel_control::ThreadStarter failure : failures) {
+    {
+      tunnel_control::ScopedThreadStarter failing(failure);
+      auto reply = Send("connect");
+      EXPECT_EQ(reply->answers, 1);
+      EXPECT_EQ(reply->kind, Reply::Kind::kError);
+      EXPECT_EQ(reply->code, "thread_failed");
+      EXPECT_EQ(reply->message, "Could not start the tunnel operation");
+      EXPECT_FALSE(reply->has_details);
+      EXPECT_TRUE(reply->destroyed);
+      EXPECT_FALSE(operation_in_progress);
+      EXPECT_EQ(services_.started, expected_started);
+    }
+    WaitForAnswer(Send("disconnect"));
+    EXPECT_EQ(services_.started, ++expected_started);
   }
-  WaitForAnswer(Send("disconnect"));
-  EXPECT_EQ(services_.started, 1);
 }
 
 }  // namespace
