@@ -134,6 +134,9 @@ void Win32Window::Destroy() {
     ::DestroyWindow(window_);
     window_ = nullptr;
   }
+  // The child goes with its parent; a window created later must not size or
+  // focus a handle that is dead or, worse, reused.
+  content_window_ = nullptr;
   if (active_window_count == 0) {
     WindowClassRegistration::Instance().UnregisterWindowClass();
   }

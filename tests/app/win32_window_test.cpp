@@ -230,6 +230,38 @@ TEST_F(Win32WindowTest, SizingKeepsTheContentFillingTheClientArea) {
   expect_fills("after resizing");
 }
 
+TEST_F(Win32WindowTest, ContentOfAnEarlierWindowIsLeftAlone) {
+  RecordingWindow window;
+  ASSERT_TRUE(window.Create(L"first", {10, 10}, {400, 300}));
+  HWND holder =
+      ::CreateWindowExW(0, L"STATIC", L"holder", WS_OVERLAPPED, 0, 0, 800, 600,
+                        nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(holder, nullptr);
+  HWND content = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0,
+                                   0, 5, 5, window.GetHandle(), nullptr,
+                                   ::GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(content, nullptr);
+  window.SetContentWindow(content);
+
+  // The old content survives its window here only so that anything still
+  // done to the stale handle shows.
+  ::SetParent(content, holder);
+  ::MoveWindow(content, 0, 0, 5, 5, TRUE);
+  ::DestroyWindow(window.GetHandle());
+  ASSERT_TRUE(window.Create(L"second", {10, 10}, {400, 300}));
+  ::SetWindowPos(window.GetHandle(), nullptr, 0, 0, 700, 500,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  window.Show();
+  ::SendMessageW(window.GetHandle(), WM_ACTIVATE, WA_ACTIVE, 0);
+
+  RECT child{};
+  ::GetClientRect(content, &child);
+  EXPECT_EQ(child.right, 5);
+  EXPECT_EQ(child.bottom, 5);
+  EXPECT_NE(::GetFocus(), content);
+  ::DestroyWindow(holder);
+}
+
 TEST_F(Win32WindowTest, DpiChangeMovesToTheSuggestedRectangle) {
   RecordingWindow window;
   ASSERT_TRUE(window.Create(L"dpi", {10, 10}, {400, 300}));
