@@ -98,7 +98,9 @@ void BinaryMessengerImpl::OnEngineMessage(FlutterDesktopMessengerRef messenger,
       message->response_handle;
   SharedMessenger shared(FlutterDesktopMessengerAddRef(messenger),
                          MessengerReleaser());
-  auto& handler = *static_cast<ByteMessageHandler*>(user_data);
+  // Runs a copy: the handler may replace or remove its own map entry, which
+  // would otherwise destroy it while it runs.
+  ByteMessageHandler handler = *static_cast<ByteMessageHandler*>(user_data);
   handler(message->message, message->message_size, MakeReply(shared, response));
 }
 

@@ -96,6 +96,31 @@ TEST_F(BinaryMessengerImplTest, RemovingHandlerUnregistersAndDestroysIt) {
   EXPECT_EQ(fake_.DeliverMessage("ch", {}), -1);
 }
 
+TEST_F(BinaryMessengerImplTest, HandlerMayReplaceOrRemoveItselfWhileRunning) {
+  // A handler that uninstalls itself must still be able to use what it
+  // captured afterwards.
+  std::string seen;
+  const std::string tag(64, 'r');
+  messenger_->SetChannelHandler(
+      "ch", [this, &seen, tag](const uint8_t*, size_t, ReplySink) {
+        messenger_->SetChannelHandler(
+            "ch", [&seen](const uint8_t*, size_t, ReplySink) { seen += "+"; });
+        seen += tag.substr(0, 1);
+      });
+  fake_.DeliverMessage("ch", {});
+  fake_.DeliverMessage("ch", {});
+  EXPECT_EQ(seen, "r+");
+
+  messenger_->SetChannelHandler(
+      "gone", [this, &seen, tag](const uint8_t*, size_t, ReplySink) {
+        messenger_->SetChannelHandler("gone", nullptr);
+        seen += tag.substr(0, 1);
+      });
+  fake_.DeliverMessage("gone", {});
+  EXPECT_EQ(seen, "r+r");
+  EXPECT_EQ(fake_.DeliverMessage("gone", {}), -1);
+}
+
 TEST_F(BinaryMessengerImplTest, RemovingAbsentHandlerStillUnregisters) {
   messenger_->SetChannelHandler("never", nullptr);
   ASSERT_EQ(fake_.set_callback_calls.size(), 1u);
