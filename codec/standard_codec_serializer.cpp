@@ -4,8 +4,11 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <typeinfo>
 #include <utility>
 #include <vector>
+
+#include "codec/byte_buffer_stream_reader.h"
 
 namespace flutter {
 namespace {
@@ -50,10 +53,12 @@ struct DecodeState {
 };
 thread_local DecodeState decode_state;
 
-// Returns the bytes of `stream` that the value being read may still use.
-size_t AvailableBytes(const ByteStreamReader* stream) {
-  size_t remaining = stream->BytesRemaining();
-  size_t committed = decode_state.reader == stream ? decode_state.committed : 0;
+// Returns the bytes of `source` that the value being read may still use.
+template <typename Source>
+size_t AvailableBytes(const Source& source) {
+  size_t remaining = source.BytesRemaining();
+  size_t committed =
+      decode_state.reader == source.stream() ? decode_state.committed : 0;
   return remaining > committed ? remaining - committed : 0;
 }
 
@@ -83,10 +88,76 @@ class ContainerScope {
   DecodeState saved_;
 };
 
-template <typename T>
-T ReadScalar(ByteStreamReader* stream) {
+// Reads through a caller's reader. Nested values go back through the
+// serializer's virtual ReadValueOfType, so an override applies at every depth.
+class StreamSource {
+ public:
+  StreamSource(const StandardCodecSerializer& serializer,
+               ByteStreamReader* stream)
+      : serializer_(serializer), stream_(stream) {}
+
+  uint8_t GetByte() { return stream_->GetByte(); }
+  void GetBytes(uint8_t* buffer, size_t length) {
+    stream_->GetBytes(buffer, length);
+  }
+  void SkipToAlignment(uint8_t alignment) {
+    stream_->SkipToAlignment(alignment);
+  }
+  size_t BytesRemaining() const { return stream_->BytesRemaining(); }
+  size_t PaddingTo(uint8_t alignment) const {
+    return stream_->PaddingTo(alignment);
+  }
+  const uint8_t* TakeInPlace(size_t length) {
+    return stream_->TakeInPlace(length);
+  }
+  const ByteStreamReader* stream() const { return stream_; }
+  EncodableValue ReadNested(uint8_t type) {
+    return serializer_.ReadValueOfType(type, stream_);
+  }
+
+ private:
+  const StandardCodecSerializer& serializer_;
+  ByteStreamReader* stream_;
+};
+
+template <typename Source>
+EncodableValue ReadValueFrom(uint8_t type, Source& source);
+
+// Reads a ByteBufferStreamReader for the standard serializer, used only when
+// neither is a derived class: then no override can be bypassed, and the
+// reader's calls are bound at compile time and inlined instead of costing a
+// virtual call per byte.
+class BufferSource {
+ public:
+  explicit BufferSource(ByteBufferStreamReader* reader) : reader_(reader) {}
+
+  uint8_t GetByte() { return reader_->ByteBufferStreamReader::GetByte(); }
+  void GetBytes(uint8_t* buffer, size_t length) {
+    reader_->ByteBufferStreamReader::GetBytes(buffer, length);
+  }
+  void SkipToAlignment(uint8_t alignment) {
+    reader_->ByteBufferStreamReader::SkipToAlignment(alignment);
+  }
+  size_t BytesRemaining() const {
+    return reader_->ByteBufferStreamReader::BytesRemaining();
+  }
+  size_t PaddingTo(uint8_t alignment) const {
+    return reader_->ByteBufferStreamReader::PaddingTo(alignment);
+  }
+  const uint8_t* TakeInPlace(size_t length) {
+    return reader_->ByteBufferStreamReader::TakeInPlace(length);
+  }
+  const ByteStreamReader* stream() const { return reader_; }
+  EncodableValue ReadNested(uint8_t type) { return ReadValueFrom(type, *this); }
+
+ private:
+  ByteBufferStreamReader* reader_;
+};
+
+template <typename T, typename Source>
+T ReadScalar(Source& source) {
   uint8_t bytes[sizeof(T)] = {};
-  stream->GetBytes(bytes, sizeof(T));
+  source.GetBytes(bytes, sizeof(T));
   T value;
   std::memcpy(&value, bytes, sizeof(T));
   return value;
@@ -101,35 +172,43 @@ void WriteScalar(T value, ByteStreamWriter* stream) {
 
 // Reads `size` bytes that the caller has checked are present: straight from
 // the input when the reader holds it in memory, so the bytes are copied once.
-template <typename Container>
-Container ReadByteBlock(ByteStreamReader* stream, size_t size) {
+template <typename Container, typename Source>
+Container ReadByteBlock(Source& source, size_t size) {
   using Element = typename Container::value_type;
-  if (const uint8_t* in_place = stream->TakeInPlace(size)) {
+  if (const uint8_t* in_place = source.TakeInPlace(size)) {
     const Element* first = reinterpret_cast<const Element*>(in_place);
     return Container(first, first + size);
   }
   Container block(size, Element{});
-  stream->GetBytes(reinterpret_cast<uint8_t*>(block.data()), size);
+  source.GetBytes(reinterpret_cast<uint8_t*>(block.data()), size);
   return block;
 }
 
+// Reads a size field: one byte, or 254/255 followed by 2 or 4 bytes.
+template <typename Source>
+size_t ReadSizeFrom(Source& source) {
+  uint8_t first = source.GetByte();
+  if (first < kSize16) return first;
+  if (first == kSize16) return ReadScalar<uint16_t>(source);
+  return ReadScalar<uint32_t>(source);
+}
+
 // Reads the count, padding and elements of a typed list in one block copy.
-template <typename T>
-EncodableValue ReadTypedList(const StandardCodecSerializer& serializer,
-                             ByteStreamReader* stream) {
+template <typename T, typename Source>
+EncodableValue ReadTypedList(Source& source) {
   constexpr uint8_t kAlignment = sizeof(T);
-  size_t count = serializer.ReadSizeField(stream);
-  size_t padding = stream->PaddingTo(kAlignment);
-  size_t remaining = AvailableBytes(stream);
+  size_t count = ReadSizeFrom(source);
+  size_t padding = source.PaddingTo(kAlignment);
+  size_t remaining = AvailableBytes(source);
   if (padding > remaining || count > (remaining - padding) / sizeof(T)) {
     ByteStreamReader::ReportInvalidRead();
     return EncodableValue(std::vector<T>());
   }
   // Also after a zero count, so what follows an empty list stays aligned the
   // same way on both sides.
-  stream->SkipToAlignment(kAlignment);
+  source.SkipToAlignment(kAlignment);
   const size_t length = count * sizeof(T);
-  if (const uint8_t* in_place = stream->TakeInPlace(length)) {
+  if (const uint8_t* in_place = source.TakeInPlace(length)) {
     // Built straight from the input as one block copy, with no zero fill
     // first; the padding makes the elements aligned whenever the message
     // itself is.
@@ -142,7 +221,7 @@ EncodableValue ReadTypedList(const StandardCodecSerializer& serializer,
     return EncodableValue(std::move(list));
   }
   std::vector<T> list(count);
-  stream->GetBytes(reinterpret_cast<uint8_t*>(list.data()), length);
+  source.GetBytes(reinterpret_cast<uint8_t*>(list.data()), length);
   return EncodableValue(std::move(list));
 }
 
@@ -169,6 +248,109 @@ void WriteTypedList(const StandardCodecSerializer& serializer,
     stream->PutBytes(reinterpret_cast<const uint8_t*>(list.data()),
                      list.size() * sizeof(T));
   }
+}
+
+// Reads the payload of a value whose tag `type` has been read; the one
+// definition of the decoding for both kinds of source.
+template <typename Source>
+EncodableValue ReadValueFrom(uint8_t type, Source& source) {
+  switch (type) {
+    case kNull:
+      return EncodableValue();
+    case kTrue:
+      return EncodableValue(true);
+    case kFalse:
+      return EncodableValue(false);
+    case kInt32:
+      return EncodableValue(ReadScalar<int32_t>(source));
+    case kInt64:
+      return EncodableValue(ReadScalar<int64_t>(source));
+    case kFloat64:
+      source.SkipToAlignment(8);
+      return EncodableValue(ReadScalar<double>(source));
+    case kLargeInt:
+    case kString: {
+      size_t size = ReadSizeFrom(source);
+      if (size > AvailableBytes(source)) {
+        ByteStreamReader::ReportInvalidRead();
+        return EncodableValue(std::string());
+      }
+      return EncodableValue(ReadByteBlock<std::string>(source, size));
+    }
+    case kUInt8List: {
+      size_t size = ReadSizeFrom(source);
+      if (size > AvailableBytes(source)) {
+        ByteStreamReader::ReportInvalidRead();
+        return EncodableValue(std::vector<uint8_t>());
+      }
+      return EncodableValue(ReadByteBlock<std::vector<uint8_t>>(source, size));
+    }
+    case kInt32List:
+      return ReadTypedList<int32_t>(source);
+    case kInt64List:
+      return ReadTypedList<int64_t>(source);
+    case kFloat64List:
+      return ReadTypedList<double>(source);
+    case kFloat32List:
+      return ReadTypedList<float>(source);
+    case kList:
+    case kMap:
+      break;
+    default:
+      std::cerr << "Unknown type in StandardCodecSerializer::ReadValueOfType: "
+                << static_cast<int>(type) << std::endl;
+      return EncodableValue();
+  }
+
+  // Lists and maps recurse; past the depth bound the value is left unread so
+  // that hostile nesting cannot exhaust the stack.
+  if (decode_state.depth >= StandardCodecSerializer::kMaxNestingDepth) {
+    std::cerr << "Nesting deeper than "
+              << StandardCodecSerializer::kMaxNestingDepth
+              << " levels in StandardCodecSerializer::ReadValueOfType; "
+                 "value read as null."
+              << std::endl;
+    return EncodableValue();
+  }
+  ContainerScope scope(source.stream());
+  size_t count = ReadSizeFrom(source);
+  size_t available = AvailableBytes(source);
+  if (type == kList) {
+    // Each element takes at least its tag byte.
+    if (count > available) {
+      ByteStreamReader::ReportInvalidRead();
+      return EncodableValue(ValueList());
+    }
+    ValueList list;
+    list.reserve(count);
+    scope.Commit(count);
+    for (size_t i = 0; i < count; ++i) {
+      scope.Release();
+      uint8_t element_type = source.GetByte();
+      list.push_back(source.ReadNested(element_type));
+    }
+    return EncodableValue(std::move(list));
+  }
+  // Each entry takes at least a key tag and a value tag.
+  if (count > available / 2) {
+    ByteStreamReader::ReportInvalidRead();
+    return EncodableValue(ValueMap());
+  }
+  ValueMap map;
+  scope.Commit(2 * count);
+  for (size_t i = 0; i < count; ++i) {
+    scope.Release();
+    uint8_t key_type = source.GetByte();
+    EncodableValue key = source.ReadNested(key_type);
+    scope.Release();
+    uint8_t value_type = source.GetByte();
+    EncodableValue value = source.ReadNested(value_type);
+    // The first occurrence of a key wins. Writers send keys in ascending
+    // order, so the end is the usual insertion point and costs one
+    // comparison; any other order still lands in the right place.
+    map.try_emplace(map.end(), std::move(key), std::move(value));
+  }
+  return EncodableValue(std::move(map));
 }
 
 }  // namespace
@@ -291,109 +473,21 @@ void StandardCodecSerializer::WriteValue(const EncodableValue& value,
 
 EncodableValue StandardCodecSerializer::ReadValueOfType(
     uint8_t type, ByteStreamReader* stream) const {
-  switch (type) {
-    case kNull:
-      return EncodableValue();
-    case kTrue:
-      return EncodableValue(true);
-    case kFalse:
-      return EncodableValue(false);
-    case kInt32:
-      return EncodableValue(ReadScalar<int32_t>(stream));
-    case kInt64:
-      return EncodableValue(ReadScalar<int64_t>(stream));
-    case kFloat64:
-      stream->SkipToAlignment(8);
-      return EncodableValue(ReadScalar<double>(stream));
-    case kLargeInt:
-    case kString: {
-      size_t size = ReadSizeField(stream);
-      if (size > AvailableBytes(stream)) {
-        ByteStreamReader::ReportInvalidRead();
-        return EncodableValue(std::string());
-      }
-      return EncodableValue(ReadByteBlock<std::string>(stream, size));
-    }
-    case kUInt8List: {
-      size_t size = ReadSizeField(stream);
-      if (size > AvailableBytes(stream)) {
-        ByteStreamReader::ReportInvalidRead();
-        return EncodableValue(std::vector<uint8_t>());
-      }
-      return EncodableValue(ReadByteBlock<std::vector<uint8_t>>(stream, size));
-    }
-    case kInt32List:
-      return ReadTypedList<int32_t>(*this, stream);
-    case kInt64List:
-      return ReadTypedList<int64_t>(*this, stream);
-    case kFloat64List:
-      return ReadTypedList<double>(*this, stream);
-    case kFloat32List:
-      return ReadTypedList<float>(*this, stream);
-    case kList:
-    case kMap:
-      break;
-    default:
-      std::cerr << "Unknown type in StandardCodecSerializer::ReadValueOfType: "
-                << static_cast<int>(type) << std::endl;
-      return EncodableValue();
+  // With neither class derived, no override can be bypassed. Types are
+  // compared by address: a false "different" (type information duplicated
+  // across shared libraries) only costs the virtual path.
+  if (&typeid(*this) == &typeid(StandardCodecSerializer) &&
+      &typeid(*stream) == &typeid(ByteBufferStreamReader)) {
+    BufferSource source(static_cast<ByteBufferStreamReader*>(stream));
+    return ReadValueFrom(type, source);
   }
-
-  // Lists and maps recurse; past the depth bound the value is left unread so
-  // that hostile nesting cannot exhaust the stack.
-  if (decode_state.depth >= kMaxNestingDepth) {
-    std::cerr << "Nesting deeper than " << kMaxNestingDepth
-              << " levels in StandardCodecSerializer::ReadValueOfType; "
-                 "value read as null."
-              << std::endl;
-    return EncodableValue();
-  }
-  ContainerScope scope(stream);
-  size_t count = ReadSizeField(stream);
-  size_t available = AvailableBytes(stream);
-  if (type == kList) {
-    // Each element takes at least its tag byte.
-    if (count > available) {
-      ByteStreamReader::ReportInvalidRead();
-      return EncodableValue(ValueList());
-    }
-    ValueList list;
-    list.reserve(count);
-    scope.Commit(count);
-    for (size_t i = 0; i < count; ++i) {
-      scope.Release();
-      uint8_t element_type = stream->GetByte();
-      list.push_back(ReadValueOfType(element_type, stream));
-    }
-    return EncodableValue(std::move(list));
-  }
-  // Each entry takes at least a key tag and a value tag.
-  if (count > available / 2) {
-    ByteStreamReader::ReportInvalidRead();
-    return EncodableValue(ValueMap());
-  }
-  ValueMap map;
-  scope.Commit(2 * count);
-  for (size_t i = 0; i < count; ++i) {
-    scope.Release();
-    uint8_t key_type = stream->GetByte();
-    EncodableValue key = ReadValueOfType(key_type, stream);
-    scope.Release();
-    uint8_t value_type = stream->GetByte();
-    EncodableValue value = ReadValueOfType(value_type, stream);
-    // The first occurrence of a key wins. Writers send keys in ascending
-    // order, so the end is the usual insertion point and costs one
-    // comparison; any other order still lands in the right place.
-    map.try_emplace(map.end(), std::move(key), std::move(value));
-  }
-  return EncodableValue(std::move(map));
+  StreamSource source(*this, stream);
+  return ReadValueFrom(type, source);
 }
 
 size_t StandardCodecSerializer::ReadSizeField(ByteStreamReader* stream) const {
-  uint8_t first = stream->GetByte();
-  if (first < kSize16) return first;
-  if (first == kSize16) return ReadScalar<uint16_t>(stream);
-  return ReadScalar<uint32_t>(stream);
+  StreamSource source(*this, stream);
+  return ReadSizeFrom(source);
 }
 
 void StandardCodecSerializer::WriteSizeField(size_t size,

@@ -422,6 +422,35 @@ TEST(StandardCodecSerializerTest, ExtensionsApplyAtEveryDepth) {
   EXPECT_EQ(std::get<CustomValue>(list.at(0)).TryGet<Point>()->x, 7);
 }
 
+// A reader derived from the buffer reader that hides every byte it reads
+// behind 0x07 ^ byte, so the decoded value shows whether its overrides ran.
+class XorReader : public ByteBufferStreamReader {
+ public:
+  using ByteBufferStreamReader::ByteBufferStreamReader;
+  uint8_t GetByte() override {
+    return ByteBufferStreamReader::GetByte() ^ 0x07;
+  }
+  const uint8_t* TakeInPlace(size_t) override { return nullptr; }
+  void GetBytes(uint8_t* buffer, size_t length) override {
+    ByteBufferStreamReader::GetBytes(buffer, length);
+    for (size_t i = 0; i < length; ++i) buffer[i] ^= 0x07;
+  }
+};
+
+// The standard serializer reads a plain buffer reader without virtual calls;
+// a derived reader must still get every read, at every depth.
+TEST(StandardCodecSerializerTest, DerivedReaderOverridesApplyAtEveryDepth) {
+  Bytes plain = Hex("0C 02 07 01 61 03 01 00 00 00");
+  Bytes hidden(plain.size());
+  std::transform(plain.begin(), plain.end(), hidden.begin(), [](uint8_t byte) {
+    return static_cast<uint8_t>(byte ^ 0x07);
+  });
+  XorReader reader(hidden.data(), hidden.size());
+  EncodableValue value =
+      StandardCodecSerializer::SharedInstance().ReadTaggedValue(&reader);
+  EXPECT_TRUE(SameValue(value, EncodableValue(ValueList{"a", int32_t{1}})));
+}
+
 TEST(StandardCodecSerializerTest, SharedInstanceIsOne) {
   EXPECT_EQ(&StandardCodecSerializer::SharedInstance(),
             &StandardCodecSerializer::SharedInstance());
