@@ -21,10 +21,10 @@
 namespace tunnel_control {
 namespace {
 
+using testing::kConfigPath;
+using testing::kDataDirectory;
 using testing::SimulatedPlatform;
 
-constexpr wchar_t kDataDirectory[] = L"C:\\ProgramData\\VarnVPN";
-constexpr wchar_t kConfigPath[] = L"C:\\ProgramData\\VarnVPN\\VarnVPN.conf";
 constexpr char kConfig[] =
     "[Interface]\nPrivateKey = iKerBlpSds7bi7G30jmme+g7dpMKNCQt3n0DoyGiurc=\n"
     "Address = 10.9.0.2/32\n\n[Peer]\nPublicKey = "

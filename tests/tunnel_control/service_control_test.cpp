@@ -14,10 +14,10 @@
 namespace tunnel_control {
 namespace {
 
+using testing::kConfigPath;
+using testing::kDataDirectory;
 using testing::SimulatedPlatform;
 
-constexpr wchar_t kDataDirectory[] = L"C:\\ProgramData\\VarnVPN";
-constexpr wchar_t kConfigPath[] = L"C:\\ProgramData\\VarnVPN\\VarnVPN.conf";
 constexpr char kConfig[] =
     "[Interface]\r\nPrivateKey = YllZEuTFs3LIEGxHdv44W+n2nIKREEgSQv/Su6Uaubw="
     "\r\nAddress = 10.7.0.2/32\r\n\r\n[Peer]\r\nPublicKey = "

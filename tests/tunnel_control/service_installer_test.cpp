@@ -13,13 +13,13 @@
 namespace tunnel_control {
 namespace {
 
+using testing::kConfigPath;
+using testing::kDataDirectory;
+using testing::kUserA;
+using testing::kUserB;
 using testing::SimulatedPlatform;
 
 constexpr wchar_t kServiceName[] = L"WireGuardTunnel$VarnVPN";
-constexpr wchar_t kDataDirectory[] = L"C:\\ProgramData\\VarnVPN";
-constexpr wchar_t kConfigFile[] = L"C:\\ProgramData\\VarnVPN\\VarnVPN.conf";
-constexpr wchar_t kUserA[] = L"S-1-5-21-100-200-300-1001";
-constexpr wchar_t kUserB[] = L"S-1-5-21-100-200-300-1002";
 constexpr wchar_t kBinaryPath[] =
     L"\"C:\\Program Files\\Varn VPN\\varn_vpn.exe\" /service "
     L"\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\"";
@@ -43,7 +43,7 @@ class InstallTest : public ::testing::Test {
 
 TEST_F(InstallTest, PureBuildersMatchTheServiceDefinition) {
   EXPECT_EQ(ServiceBinaryPath(L"C:\\Program Files\\Varn VPN\\varn_vpn.exe",
-                              kConfigFile),
+                              kConfigPath),
             kBinaryPath);
   EXPECT_EQ(std::wstring(kServiceSddlPrefix).size(), 133u);
   EXPECT_EQ(ServiceSddl(kUserA),
@@ -94,7 +94,7 @@ TEST_F(InstallTest, CreatesTheExactServiceAndDirectory) {
   EXPECT_TRUE(directory->directory);
   EXPECT_EQ(directory->owner, L"BA");
   EXPECT_EQ(directory->dacl, ExpectedDirectoryDacl(kUserA));
-  EXPECT_EQ(sim_.FindNode(kConfigFile), nullptr);  // never written here
+  EXPECT_EQ(sim_.FindNode(kConfigPath), nullptr);  // never written here
 
   EXPECT_EQ(sim_.CallsTo("OpenSCManagerW"),
             std::vector<std::string>{"OpenSCManagerW(null, null, 0xF003F)"});
@@ -316,7 +316,7 @@ class UninstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
     sim_.user().elevated = true;
-    sim_.AddFile(kConfigFile, "[Interface]");
+    sim_.AddFile(kConfigPath, "[Interface]");
   }
   void TearDown() override {
     EXPECT_TRUE(sim_.AllReleased()) << sim_.LeakReport();
@@ -334,7 +334,7 @@ TEST_F(UninstallTest, StopsWaitsAndDeletesInOrder) {
   const uint64_t start = sim_.now();
   EXPECT_EQ(RunUninstallMode(), 0);
   EXPECT_EQ(sim_.FindService(kServiceName), nullptr);
-  EXPECT_EQ(sim_.FindNode(kConfigFile), nullptr);
+  EXPECT_EQ(sim_.FindNode(kConfigPath), nullptr);
   EXPECT_EQ(sim_.now() - start, 750u);  // three polls of 250 ms
   const std::vector<std::string>& calls = sim_.calls();
   const std::vector<std::string> head(calls.begin(), calls.begin() + 6);
@@ -380,7 +380,7 @@ TEST_F(UninstallTest, StoppedServiceOrRefusedStopIsDeletedAtOnce) {
 
 TEST_F(UninstallTest, NoServiceIsSuccessAndTheFileIsGone) {
   EXPECT_EQ(RunUninstallMode(), 0);
-  EXPECT_EQ(sim_.FindNode(kConfigFile), nullptr);
+  EXPECT_EQ(sim_.FindNode(kConfigPath), nullptr);
   EXPECT_EQ(sim_.CountCalls("ControlService"), 0);
 }
 
@@ -418,10 +418,10 @@ TEST(UninstallExitCodeTest, FailuresStillDeleteTheConfigurationFirst) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SimulatedPlatform sim;
-    sim.AddFile(kConfigFile, "[Interface]");
+    sim.AddFile(kConfigPath, "[Interface]");
     c.setup(sim);
     EXPECT_EQ(RunUninstallMode(), c.expected);
-    EXPECT_EQ(sim.FindNode(kConfigFile), nullptr);
+    EXPECT_EQ(sim.FindNode(kConfigPath), nullptr);
     EXPECT_EQ(sim.calls()[2],
               "DeleteFileW(\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\")");
     EXPECT_TRUE(sim.AllReleased()) << sim.LeakReport();

@@ -45,6 +45,14 @@
 
 namespace tunnel_control::testing {
 
+// Where the tunnel's files land on the simulated machine (its ProgramData is
+// C:\ProgramData unless a test moves it), and two users to install for.
+inline constexpr wchar_t kDataDirectory[] = L"C:\\ProgramData\\VarnVPN";
+inline constexpr wchar_t kConfigPath[] =
+    L"C:\\ProgramData\\VarnVPN\\VarnVPN.conf";
+inline constexpr wchar_t kUserA[] = L"S-1-5-21-100-200-300-1001";
+inline constexpr wchar_t kUserB[] = L"S-1-5-21-100-200-300-1002";
+
 class SimulatedPlatform {
  public:
   // A service of the simulated service manager. Tests set these fields up

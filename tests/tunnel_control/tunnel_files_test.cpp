@@ -13,12 +13,11 @@
 namespace tunnel_control {
 namespace {
 
+using testing::kConfigPath;
+using testing::kDataDirectory;
+using testing::kUserA;
+using testing::kUserB;
 using testing::SimulatedPlatform;
-
-constexpr wchar_t kDataDirectory[] = L"C:\\ProgramData\\VarnVPN";
-constexpr wchar_t kConfigFile[] = L"C:\\ProgramData\\VarnVPN\\VarnVPN.conf";
-constexpr wchar_t kUserA[] = L"S-1-5-21-100-200-300-1001";
-constexpr wchar_t kUserB[] = L"S-1-5-21-100-200-300-1002";
 
 class TunnelFilesTest : public ::testing::Test {
  protected:
@@ -30,7 +29,7 @@ class TunnelFilesTest : public ::testing::Test {
 
 TEST_F(TunnelFilesTest, PathsFollowTheProgramDataFolder) {
   EXPECT_EQ(DataDirectoryPath(), kDataDirectory);
-  EXPECT_EQ(ConfigFilePath(), kConfigFile);
+  EXPECT_EQ(ConfigFilePath(), kConfigPath);
   sim_.SetProgramData(L"D:\\Shared Data");
   EXPECT_EQ(DataDirectoryPath(), L"D:\\Shared Data\\VarnVPN");
   EXPECT_EQ(ConfigFilePath(), L"D:\\Shared Data\\VarnVPN\\VarnVPN.conf");
@@ -108,11 +107,11 @@ TEST_F(TunnelFilesTest, ProtectFailsOnEveryFailingStep) {
 
 TEST_F(TunnelFilesTest, WriteReplacesTheWholeFile) {
   sim_.AddDirectory(kDataDirectory);
-  sim_.AddFile(kConfigFile, std::string(500, 'x'));
+  sim_.AddFile(kConfigPath, std::string(500, 'x'));
   const std::string text = "[Interface]\r\nPrivateKey = k\n# caf\xC3\xA9\n";
   OpError error;
   ASSERT_TRUE(WriteTunnelConfig(text, &error));
-  EXPECT_EQ(sim_.FileContents(kConfigFile), text);
+  EXPECT_EQ(sim_.FileContents(kConfigPath), text);
   EXPECT_EQ(error.code, "");
   EXPECT_EQ(error.message, "");
   EXPECT_EQ(sim_.CallsTo("CreateFileW"),
@@ -123,10 +122,10 @@ TEST_F(TunnelFilesTest, WriteReplacesTheWholeFile) {
 
 TEST_F(TunnelFilesTest, WriteOfEmptyTextLeavesAnEmptyFile) {
   sim_.AddDirectory(kDataDirectory);
-  sim_.AddFile(kConfigFile, "old");
+  sim_.AddFile(kConfigPath, "old");
   OpError error{"earlier", "kept"};
   ASSERT_TRUE(WriteTunnelConfig("", &error));
-  EXPECT_EQ(sim_.FileContents(kConfigFile), "");
+  EXPECT_EQ(sim_.FileContents(kConfigPath), "");
   EXPECT_EQ(error.code, "earlier");  // untouched on success
 }
 
@@ -157,7 +156,7 @@ TEST_F(TunnelFilesTest, WriteReportsTheOpenErrorAndDeletesNothing) {
        "Could not write the tunnel config (error 5)"},
       {"file held open elsewhere",
        [](SimulatedPlatform& sim) {
-         sim.AddFile(kConfigFile, "old").locked_by_other = true;
+         sim.AddFile(kConfigPath, "old").locked_by_other = true;
        },
        "Could not write the tunnel config (error 32)"},
   };
@@ -178,7 +177,7 @@ TEST_F(TunnelFilesTest, ShortOrFailedWriteDeletesTheFile) {
   sim_.AddDirectory(kDataDirectory);
   for (bool call_fails : {false, true}) {
     SCOPED_TRACE(call_fails ? "write call fails" : "write is short");
-    sim_.AddFile(kConfigFile, "previous configuration");
+    sim_.AddFile(kConfigPath, "previous configuration");
     if (call_fails) {
       sim_.SetWriteLimit(std::nullopt);
       sim_.FailOnce("WriteFile", ERROR_DISK_FULL);
@@ -189,7 +188,7 @@ TEST_F(TunnelFilesTest, ShortOrFailedWriteDeletesTheFile) {
     EXPECT_FALSE(WriteTunnelConfig("[Interface]", &error));
     EXPECT_EQ(error.code, "config_write_failed");
     EXPECT_EQ(error.message, "Short write while saving the tunnel config");
-    EXPECT_EQ(sim_.FindNode(kConfigFile), nullptr);
+    EXPECT_EQ(sim_.FindNode(kConfigPath), nullptr);
   }
 }
 
@@ -212,16 +211,16 @@ TEST_F(TunnelFilesTest, TextOfFourGibibytesOrMoreNeverSucceeds) {
     EXPECT_EQ(sim_.CallsTo("WriteFile"),
               std::vector<std::string>{"WriteFile(" +
                                        std::to_string(size - kFourGiB) + ")"});
-    EXPECT_EQ(sim_.FindNode(kConfigFile), nullptr);
+    EXPECT_EQ(sim_.FindNode(kConfigPath), nullptr);
   }
   ::VirtualFree(space, 0, MEM_RELEASE);
 }
 
 TEST_F(TunnelFilesTest, DeleteIsSilentInEveryCase) {
   sim_.AddDirectory(kDataDirectory);
-  sim_.AddFile(kConfigFile, "x");
+  sim_.AddFile(kConfigPath, "x");
   DeleteTunnelConfig();
-  EXPECT_EQ(sim_.FindNode(kConfigFile), nullptr);
+  EXPECT_EQ(sim_.FindNode(kConfigPath), nullptr);
   DeleteTunnelConfig();  // no file
   sim_.FailAlways("SHGetKnownFolderPath", E_FAIL);
   DeleteTunnelConfig();  // no path: nothing is attempted
