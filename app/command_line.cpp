@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <memory>
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 // After win32.h: shellapi.h needs the base Windows types.
 #include <shellapi.h>
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <iostream>
 
-#include "app/win32.h"
 #include "engine_client/flutter_windows.h"
+#include "engine_client/win32.h"
 
 void AttachNewConsole() {
   if (!::AllocConsole()) return;

@@ -6,10 +6,10 @@
 
 #include <memory>
 
-#include "app/win32.h"
 #include "app/win32_window.h"
 #include "engine_client/flutter_project.h"
 #include "engine_client/flutter_view_controller.h"
+#include "engine_client/win32.h"
 
 class FlutterWindow : public Win32Window {
  public:

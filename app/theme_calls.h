@@ -6,7 +6,7 @@
 
 #include <dwmapi.h>
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 
 struct ThemeCalls {
   decltype(&::RegGetValueW) RegGetValueW;

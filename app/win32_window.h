@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 
 class Win32Window {
  public:

@@ -6,8 +6,8 @@
 
 #include "app/console.h"
 #include "app/flutter_window.h"
-#include "app/win32.h"
 #include "engine_client/flutter_project.h"
+#include "engine_client/win32.h"
 
 int RunWindowedApp(std::vector<std::string> arguments) {
   // Output goes to the console the app was started from, if any; under a

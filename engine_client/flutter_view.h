@@ -2,8 +2,8 @@
 #ifndef ENGINE_CLIENT_FLUTTER_VIEW_H_
 #define ENGINE_CLIENT_FLUTTER_VIEW_H_
 
-#include "app/win32.h"
 #include "engine_client/flutter_windows.h"
+#include "engine_client/win32.h"
 
 namespace flutter {
 

@@ -5,11 +5,11 @@
 #include <memory>
 #include <optional>
 
-#include "app/win32.h"
 #include "engine_client/flutter_engine.h"
 #include "engine_client/flutter_project.h"
 #include "engine_client/flutter_view.h"
 #include "engine_client/flutter_windows.h"
+#include "engine_client/win32.h"
 
 namespace flutter {
 

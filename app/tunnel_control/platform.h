@@ -19,7 +19,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 
 namespace tunnel_control {
 

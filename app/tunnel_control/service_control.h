@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/tunnel_control/op_error.h"
-#include "app/win32.h"
+#include "engine_client/win32.h"
 
 namespace tunnel_control {
 

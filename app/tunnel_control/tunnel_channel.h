@@ -8,11 +8,11 @@
 #include <string>
 
 #include "app/tunnel_control/op_error.h"
-#include "app/win32.h"
 #include "codec/encodable_value.h"
 #include "codec/method_call.h"
 #include "codec/method_result.h"
 #include "engine_client/binary_messenger.h"
+#include "engine_client/win32.h"
 
 namespace tunnel_control {
 

@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "app/win32.h"
 #include "engine_client/flutter_windows.h"
+#include "engine_client/win32.h"
 #include "stand_ins/engine/engine.h"
 #include "stand_ins/engine/messenger.h"
 #include "stand_ins/engine/stand_in_engine.h"

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 
 namespace stand_in {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 #include "stand_ins/engine/scoped_window.h"
 #include "stand_ins/engine/ui_caller.h"
 

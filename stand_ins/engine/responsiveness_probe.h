@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 
 namespace stand_in {
 

@@ -4,8 +4,8 @@
 #include <optional>
 #include <utility>
 
-#include "app/win32.h"
 #include "codec/encodable_value.h"
+#include "engine_client/win32.h"
 #include "stand_ins/engine/json_value.h"
 #include "stand_ins/engine/transcript.h"
 #include "stand_ins/engine/ui_caller.h"

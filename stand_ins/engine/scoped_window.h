@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 
 namespace stand_in {
 

@@ -4,7 +4,7 @@
 #ifndef STAND_INS_ENGINE_TOP_LEVEL_POLICY_H_
 #define STAND_INS_ENGINE_TOP_LEVEL_POLICY_H_
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 
 namespace stand_in {
 

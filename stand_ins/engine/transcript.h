@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 #include "stand_ins/engine/json_line.h"
 
 namespace stand_in {

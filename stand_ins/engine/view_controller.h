@@ -11,8 +11,8 @@
 #include <memory>
 #include <mutex>
 
-#include "app/win32.h"
 #include "engine_client/flutter_windows.h"
+#include "engine_client/win32.h"
 #include "stand_ins/engine/engine.h"
 #include "stand_ins/engine/scoped_window.h"
 

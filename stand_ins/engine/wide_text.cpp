@@ -1,6 +1,6 @@
 #include "stand_ins/engine/wide_text.h"
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 
 namespace stand_in {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 #include "stand_ins/tunnel/scoped_handle.h"
 
 namespace tunnel_stand_in {

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 #include "stand_ins/tunnel/config_check.h"
 #include "stand_ins/tunnel/scoped_handle.h"
 #include "stand_ins/tunnel/service_log.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/win32.h"
 #include "engine_client/flutter_windows.h"
+#include "engine_client/win32.h"
 
 struct FakeEngine {
   // DPI reported for every monitor; 0 asks the system.

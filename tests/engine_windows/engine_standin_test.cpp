@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/win32.h"
 #include "codec/encodable_value.h"
 #include "codec/standard_method_codec.h"
 #include "engine_client/flutter_windows.h"
+#include "engine_client/win32.h"
 #include "stand_ins/engine/stand_in_engine.h"
 #include "tests/engine_windows/test_support.h"
 

@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/win32.h"
 #include "codec/encodable_value.h"
 #include "codec/standard_method_codec.h"
 #include "engine_client/call_channel.h"
 #include "engine_client/flutter_project.h"
 #include "engine_client/flutter_view_controller.h"
+#include "engine_client/win32.h"
 #include "tests/engine_windows/test_support.h"
 
 namespace engine_windows_test {

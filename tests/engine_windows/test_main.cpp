@@ -2,7 +2,7 @@
 // library is first used, then runs the tests.
 #include <gtest/gtest.h>
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 #include "tests/engine_windows/test_support.h"
 
 namespace engine_windows_test {

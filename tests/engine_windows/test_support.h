@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 
 namespace engine_windows_test {
 

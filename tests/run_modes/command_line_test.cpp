@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 
 namespace service_wine {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "app/win32.h"
+#include "engine_client/win32.h"
 
 namespace tunnel_control::testing {
 

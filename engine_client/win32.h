@@ -1,7 +1,7 @@
 // The one place that includes <windows.h>, with the project's defines, so
 // every translation unit sees the same Windows API surface.
-#ifndef APP_WIN32_H_
-#define APP_WIN32_H_
+#ifndef ENGINE_CLIENT_WIN32_H_
+#define ENGINE_CLIENT_WIN32_H_
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -21,4 +21,4 @@
 
 #include <windows.h>
 
-#endif  // APP_WIN32_H_
+#endif  // ENGINE_CLIENT_WIN32_H_
