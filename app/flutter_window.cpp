@@ -3,8 +3,8 @@
 #include <utility>
 
 #include "app/engine_plugins.h"
-#include "app/tunnel_control/operation_runner.h"
 #include "app/tunnel_control/tunnel_channel.h"
+#include "app/tunnel_control/window_task.h"
 
 FlutterWindow::FlutterWindow(const flutter::FlutterProject& project)
     : project_(project) {}
@@ -57,10 +57,11 @@ void FlutterWindow::OnWindowDestroying() {
 LRESULT FlutterWindow::OnWindowMessage(HWND window, UINT message, WPARAM wparam,
                                        LPARAM lparam) noexcept {
   if (message == tunnel_control::kWindowTaskMessage) {
-    if (lparam != 0) {
-      // Taking ownership frees the task on every path, once it has run.
-      std::unique_ptr<tunnel_control::WindowTask> task(
-          reinterpret_cast<tunnel_control::WindowTask*>(lparam));
+    // Anything but a task we posted to this window is left alone: the
+    // number is in the shared range, and a foreign lParam is not ours to
+    // call or free.
+    if (std::unique_ptr<tunnel_control::WindowTask> task =
+            tunnel_control::TakeWindowTask(window, lparam)) {
       (*task)();
     }
     return 0;

@@ -26,13 +26,9 @@ void RunOperationJob(OperationJob job) {
           result->Error(error->code, error->message);
         }
       });
-  if (PostMessageW(job.window, kWindowTaskMessage, 0,
-                   reinterpret_cast<LPARAM>(task.get()))) {
-    // The window owns the task from here on.
-    static_cast<void>(task.release());
-  }
-  // Otherwise (the window is gone) the task dies here and the call stays
+  // If the window is gone the task is freed at once and the call stays
   // unanswered.
+  PostWindowTask(job.window, std::move(task));
 }
 
 // Runs `job` on a new thread that nobody joins.

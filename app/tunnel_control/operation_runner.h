@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/tunnel_control/op_error.h"
+#include "app/tunnel_control/window_task.h"
 #include "codec/encodable_value.h"
 #include "codec/method_result.h"
 #include "engine_client/win32.h"
@@ -16,14 +17,6 @@ namespace tunnel_control {
 // The work of one "connect" or "disconnect": returns true on success, or
 // false after filling the record it is given (never null).
 using TunnelOperation = std::function<bool(OpError* error)>;
-
-// Work for the window thread, carried by kWindowTaskMessage in lParam. The
-// window runs it once and deletes it.
-using WindowTask = std::function<void()>;
-
-// A fixed message number, neither registered nor relative to WM_APP, so the
-// window and the runner agree on it without any set-up.
-inline constexpr UINT kWindowTaskMessage = 0xF101;
 
 // What the background thread owns while it runs one operation.
 struct OperationJob {

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "app/tunnel_control/operation_runner.h"
+#include "app/tunnel_control/window_task.h"
 #include "engine_client/flutter_project.h"
 #include "tests/app/fake_engine.h"
 
@@ -95,9 +98,9 @@ TEST_F(FlutterWindowTest, CreationFailsWithoutAView) {
 TEST_F(FlutterWindowTest, PostedTaskRunsOnceAndIsFreed) {
   ASSERT_TRUE(CreateAppWindow());
   auto runs = std::make_shared<int>(0);
-  auto* task = new tunnel_control::WindowTask([runs]() { ++*runs; });
-  ASSERT_TRUE(::PostMessageW(Handle(), tunnel_control::kWindowTaskMessage, 0,
-                             reinterpret_cast<LPARAM>(task)));
+  ASSERT_TRUE(tunnel_control::PostWindowTask(
+      Handle(),
+      std::make_unique<tunnel_control::WindowTask>([runs]() { ++*runs; })));
   EXPECT_EQ(runs.use_count(), 2);
   PumpMessages();
   EXPECT_EQ(*runs, 1);
@@ -107,11 +110,59 @@ TEST_F(FlutterWindowTest, PostedTaskRunsOnceAndIsFreed) {
   }
 }
 
-TEST_F(FlutterWindowTest, TaskMessageWithoutTaskIsIgnored) {
+// Runs the helper program that posts the task message from its own process.
+void PostFromAnotherProcess(HWND window, LPARAM lparam) {
+  wchar_t path[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring command(path, length);
+  command.erase(command.find_last_of(L'\\') + 1);
+  command = L"\"" + command + L"post_task_message.exe\" " +
+            std::to_wstring(reinterpret_cast<uintptr_t>(window)) + L" " +
+            std::to_wstring(static_cast<uintptr_t>(lparam));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
+                               0, nullptr, nullptr, &startup, &process));
+  ::WaitForSingleObject(process.hProcess, 30000);
+  DWORD exit_code = 1;
+  ::GetExitCodeProcess(process.hProcess, &exit_code);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  EXPECT_EQ(exit_code, 0u) << "the helper could not post";
+}
+
+TEST_F(FlutterWindowTest, TaskMessagesFromElsewhereAreNeitherRunNorFreed) {
   ASSERT_TRUE(CreateAppWindow());
   Fake().offered_messages.clear();
-  EXPECT_EQ(::SendMessageW(Handle(), tunnel_control::kWindowTaskMessage, 0, 0),
-            0);
+  // A live task that only the test knows: calling or freeing it shows in
+  // `runs`. The number is in the registered-message range, so any program
+  // may send it with any lParam.
+  auto runs = std::make_shared<int>(0);
+  auto foreign =
+      std::make_unique<tunnel_control::WindowTask>([runs]() { ++*runs; });
+  const LPARAM lparam = reinterpret_cast<LPARAM>(foreign.get());
+  const UINT kTask = tunnel_control::kWindowTaskMessage;
+  const struct {
+    const char* from;
+    std::function<void()> post;
+  } posters[] = {
+      {"zero lParam", [&] { ::SendMessageW(Handle(), kTask, 0, 0); }},
+      {"this thread", [&] { ::SendMessageW(Handle(), kTask, 0, lparam); }},
+      {"another thread",
+       [&] {
+         std::thread([&] {
+           ::PostMessageW(Handle(), kTask, 0, lparam);
+         }).join();
+       }},
+      {"another process", [&] { PostFromAnotherProcess(Handle(), lparam); }},
+  };
+  for (const auto& poster : posters) {
+    poster.post();
+    PumpMessages();
+    EXPECT_EQ(*runs, 0) << poster.from;
+    EXPECT_EQ(runs.use_count(), 2) << poster.from << ": freed";
+  }
   EXPECT_TRUE(Fake().offered_messages.empty());
 }
 

@@ -12,11 +12,7 @@ constexpr wchar_t kClassName[] = L"TunnelChannelTestWindow";
 LRESULT CALLBACK TaskWindowProc(HWND hwnd, UINT message, WPARAM wparam,
                                 LPARAM lparam) {
   if (message == tunnel_control::kWindowTaskMessage) {
-    auto* task = reinterpret_cast<tunnel_control::WindowTask*>(lparam);
-    if (task != nullptr) {
-      (*task)();
-      delete task;
-    }
+    if (auto task = tunnel_control::TakeWindowTask(hwnd, lparam)) (*task)();
     return 0;
   }
   return DefWindowProcW(hwnd, message, wparam, lparam);
