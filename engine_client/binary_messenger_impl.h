@@ -16,7 +16,8 @@ namespace flutter {
 // hold their own messenger reference and never reach an engine that is gone.
 class BinaryMessengerImpl : public BinaryMessenger {
  public:
-  // Wraps `messenger`, which the engine owns.
+  // Wraps `messenger`, which the engine owns. A null messenger (no engine)
+  // keeps handlers but passes nothing on.
   explicit BinaryMessengerImpl(FlutterDesktopMessengerRef messenger);
   // Destroys the handlers without unregistering them: the engine must be
   // gone by now.
@@ -31,14 +32,18 @@ class BinaryMessengerImpl : public BinaryMessenger {
                          ByteMessageHandler handler) override;
 
   // Delivers one engine message to the handler that `user_data` points at.
+  // Nothing unwinds into the engine: a handler that throws is reported on
+  // standard error and its message answered with an empty reply, once. A
+  // record too small to hold what is read here is reported and dropped.
   static void OnEngineMessage(FlutterDesktopMessengerRef messenger,
                               const FlutterDesktopMessage* message,
-                              void* user_data);
+                              void* user_data) noexcept;
 
   // Passes the answer to a sent message to the heap-held sink in
-  // `user_data`, then frees it.
+  // `user_data`, then frees it. What the sink throws is reported and
+  // dropped.
   static void OnEngineReply(const uint8_t* data, size_t data_size,
-                            void* user_data);
+                            void* user_data) noexcept;
 
  private:
   FlutterDesktopMessengerRef messenger_;

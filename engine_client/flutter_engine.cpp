@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine_client/binary_messenger_impl.h"
+#include "engine_client/current_exception.h"
 
 namespace flutter {
 
@@ -30,8 +31,10 @@ FlutterEngine::FlutterEngine(const FlutterProject& project) {
   }
 
   engine_ = FlutterDesktopEngineCreate(&properties);
+  // A failed start goes no further: nothing is asked of a null engine, and
+  // the messenger without one keeps its handlers to itself.
   messenger_ = std::make_unique<BinaryMessengerImpl>(
-      FlutterDesktopEngineGetMessenger(engine_));
+      engine_ == nullptr ? nullptr : FlutterDesktopEngineGetMessenger(engine_));
 }
 
 FlutterEngine::~FlutterEngine() { Shutdown(); }
@@ -53,12 +56,16 @@ FlutterDesktopPluginRegistrarRef FlutterEngine::GetPluginRegistrar(
 }
 
 void FlutterEngine::ReloadSystemFonts() {
-  FlutterDesktopEngineReloadSystemFonts(engine_);
+  if (engine_ != nullptr) {
+    FlutterDesktopEngineReloadSystemFonts(engine_);
+  }
 }
 
 void FlutterEngine::SetNextFrameCallback(std::function<void()> callback) {
   next_frame_callback_ = std::move(callback);
-  FlutterDesktopEngineSetNextFrameCallback(engine_, &OnNextFrame, this);
+  if (engine_ != nullptr) {
+    FlutterDesktopEngineSetNextFrameCallback(engine_, &OnNextFrame, this);
+  }
 }
 
 void FlutterEngine::Shutdown() {
@@ -68,14 +75,19 @@ void FlutterEngine::Shutdown() {
   engine_ = nullptr;
 }
 
-void FlutterEngine::OnNextFrame(void* user_data) {
+void FlutterEngine::OnNextFrame(void* user_data) noexcept {
   auto* self = static_cast<FlutterEngine*>(user_data);
   // Emptied before running, so the callable may set a new one for a later
   // frame without destroying itself mid-call.
   std::function<void()> callback = std::move(self->next_frame_callback_);
   self->next_frame_callback_ = nullptr;
-  if (callback) {
-    callback();
+  try {
+    if (callback) {
+      callback();
+    }
+  } catch (...) {
+    std::cerr << "Error: The next-frame callback threw: "
+              << DescribeCurrentException() << ". Dropped." << std::endl;
   }
 }
 

@@ -17,8 +17,8 @@ namespace flutter {
 // it over. Held by shared ownership; used on the window thread only.
 class FlutterEngine : public PluginRegistry {
  public:
-  // Creates the engine from `project`; a failed creation is not detected
-  // here.
+  // Creates the engine from `project`. When the library returns no engine,
+  // the object stays without one and calls nothing further.
   explicit FlutterEngine(const FlutterProject& project);
   // Destroys the engine instance only if it was never handed over, then the
   // next-frame callable, then the messenger.
@@ -27,8 +27,8 @@ class FlutterEngine : public PluginRegistry {
   FlutterEngine(const FlutterEngine&) = delete;
   FlutterEngine& operator=(const FlutterEngine&) = delete;
 
-  // Returns the engine handle for a new owner. The handle stays stored, so
-  // every other operation keeps working.
+  // Returns the engine handle (null if none was created) for a new owner. The
+  // handle stays stored, so every other operation keeps working.
   FlutterDesktopEngineRef HandOverEngine();
 
   // Returns the messenger of the engine.
@@ -49,7 +49,8 @@ class FlutterEngine : public PluginRegistry {
   void Shutdown();
 
   // Runs and clears the next-frame callable of the engine in `user_data`.
-  static void OnNextFrame(void* user_data);
+  // What the callable throws is reported and dropped.
+  static void OnNextFrame(void* user_data) noexcept;
 
   FlutterDesktopEngineRef engine_ = nullptr;
   // Declared before the callable: members go in reverse order, and the

@@ -7,8 +7,10 @@ namespace flutter {
 FlutterViewController::FlutterViewController(int width, int height,
                                              const FlutterProject& project)
     : engine_(std::make_shared<FlutterEngine>(project)) {
-  controller_ = FlutterDesktopViewControllerCreate(width, height,
-                                                   engine_->HandOverEngine());
+  FlutterDesktopEngineRef engine = engine_->HandOverEngine();
+  if (engine != nullptr) {
+    controller_ = FlutterDesktopViewControllerCreate(width, height, engine);
+  }
   if (controller_ == nullptr) {
     std::cerr << "Failed to create view controller." << std::endl;
     return;
@@ -26,13 +28,16 @@ FlutterViewController::~FlutterViewController() {
 }
 
 void FlutterViewController::ForceRedraw() {
-  FlutterDesktopViewControllerForceRedraw(controller_);
+  if (controller_ != nullptr) {
+    FlutterDesktopViewControllerForceRedraw(controller_);
+  }
 }
 
 std::optional<LRESULT> FlutterViewController::HandleTopLevelWindowProc(
     HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   LRESULT result = 0;
-  if (FlutterDesktopViewControllerHandleTopLevelWindowProc(
+  if (controller_ != nullptr &&
+      FlutterDesktopViewControllerHandleTopLevelWindowProc(
           controller_, hwnd, message, wparam, lparam, &result)) {
     return result;
   }

@@ -32,9 +32,12 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
 
 #if defined(_WIN32)
-#include <windows.h>
+#include "engine_client/win32.h"
 #endif
 
 #ifdef __cplusplus

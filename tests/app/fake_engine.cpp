@@ -35,6 +35,11 @@ void RecordPlugin(const char* plugin,
 }
 
 int engine_token = 0;
+
+// Notes a call that was handed a null engine or controller handle.
+void CheckHandle(const void* handle) {
+  if (handle == nullptr) fake.calls.push_back("null handle");
+}
 int controller_token = 0;
 int view_token = 0;
 int messenger_token = 0;
@@ -90,6 +95,7 @@ void WireguardFlutterPluginCApiRegisterWithRegistrar(
 FlutterDesktopEngineRef FlutterDesktopEngineCreate(
     const FlutterDesktopEngineProperties*) {
   fake.calls.push_back("engine_create");
+  if (fake.refuse_engine) return nullptr;
   return reinterpret_cast<FlutterDesktopEngineRef>(&engine_token);
 }
 bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef) {
@@ -97,22 +103,26 @@ bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef) {
   return true;
 }
 FlutterDesktopMessengerRef FlutterDesktopEngineGetMessenger(
-    FlutterDesktopEngineRef) {
+    FlutterDesktopEngineRef engine) {
+  CheckHandle(engine);
   return reinterpret_cast<FlutterDesktopMessengerRef>(&messenger_token);
 }
 FlutterDesktopPluginRegistrarRef FlutterDesktopEngineGetPluginRegistrar(
-    FlutterDesktopEngineRef, const char* plugin_name) {
+    FlutterDesktopEngineRef engine, const char* plugin_name) {
+  CheckHandle(engine);
   fake.calls.push_back(std::string("registrar ") + plugin_name);
   std::string& slot = Registrars()[plugin_name];
   slot = plugin_name;
   return reinterpret_cast<FlutterDesktopPluginRegistrarRef>(&slot);
 }
-void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef) {
+void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef engine) {
+  CheckHandle(engine);
   fake.calls.push_back("reload_fonts");
 }
 void FlutterDesktopEngineSetNextFrameCallback(
-    FlutterDesktopEngineRef, FlutterDesktopOnNextFrameCallback callback,
+    FlutterDesktopEngineRef engine, FlutterDesktopOnNextFrameCallback callback,
     void* user_data) {
+  CheckHandle(engine);
   fake.calls.push_back("next_frame_callback");
   fake.next_frame_callback = callback;
   fake.next_frame_data = user_data;
@@ -120,7 +130,8 @@ void FlutterDesktopEngineSetNextFrameCallback(
 
 // --- View controller and view ------------------------------------------------
 FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(
-    int width, int height, FlutterDesktopEngineRef) {
+    int width, int height, FlutterDesktopEngineRef engine) {
+  CheckHandle(engine);
   fake.calls.push_back("controller_create");
   if (fake.refuse_view_controller) return nullptr;
   fake.view_width = width;
@@ -148,12 +159,15 @@ FlutterDesktopViewRef FlutterDesktopViewControllerGetView(
     FlutterDesktopViewControllerRef) {
   return reinterpret_cast<FlutterDesktopViewRef>(&view_token);
 }
-void FlutterDesktopViewControllerForceRedraw(FlutterDesktopViewControllerRef) {
+void FlutterDesktopViewControllerForceRedraw(
+    FlutterDesktopViewControllerRef controller) {
+  CheckHandle(controller);
   fake.calls.push_back("force_redraw");
 }
 bool FlutterDesktopViewControllerHandleTopLevelWindowProc(
-    FlutterDesktopViewControllerRef, HWND, UINT message, WPARAM, LPARAM,
-    LRESULT* result) {
+    FlutterDesktopViewControllerRef controller, HWND, UINT message, WPARAM,
+    LPARAM, LRESULT* result) {
+  CheckHandle(controller);
   fake.offered_messages.push_back(message);
   if (fake.controller_destroyed) ++fake.offers_after_destroy;
   if (fake.consumed_message != 0 && message == fake.consumed_message) {

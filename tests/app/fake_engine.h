@@ -14,16 +14,18 @@
 struct FakeEngine {
   // DPI reported for every monitor; 0 asks the system.
   UINT dpi = 0;
-  // View controller creation returns null when set.
+  // Engine creation, or view controller creation, returns null when set.
+  bool refuse_engine = false;
   bool refuse_view_controller = false;
   // HandleTopLevelWindowProc consumes this message (0: none) with `result`.
   UINT consumed_message = 0;
   LRESULT consumed_result = 0;
 
-  // Calls in order, e.g. "registrar AppLinksPluginCApi",
+  // Calls in order, e.g. "engine_create", "registrar AppLinksPluginCApi",
   // "plugin AppLinksPluginCApi 1", "set_callback varn/wintunnel",
   // "next_frame_callback", "force_redraw", "reload_fonts",
-  // "controller_destroyed".
+  // "controller_destroyed"; a call given a null handle is recorded as
+  // "null handle".
   std::vector<std::string> calls;
   // Messages offered through HandleTopLevelWindowProc.
   std::vector<UINT> offered_messages;

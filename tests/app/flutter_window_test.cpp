@@ -88,11 +88,19 @@ TEST_F(FlutterWindowTest, WindowStaysHiddenUntilTheNextFrame) {
   EXPECT_TRUE(::IsWindowVisible(Handle()));
 }
 
-TEST_F(FlutterWindowTest, CreationFailsWithoutAView) {
-  Fake().refuse_view_controller = true;
-  EXPECT_FALSE(CreateAppWindow());
-  EXPECT_EQ(Fake().Count("registrar AppLinksPluginCApi"), 0);
-  EXPECT_EQ(Fake().IndexOf("set_callback varn/wintunnel"), -1);
+TEST_F(FlutterWindowTest, CreationFailsWithoutAnEngineOrAView) {
+  for (const bool no_engine : {false, true}) {
+    ResetFakeEngine();
+    Fake().refuse_engine = no_engine;
+    Fake().refuse_view_controller = !no_engine;
+    EXPECT_FALSE(CreateAppWindow()) << no_engine;
+    window_.reset();
+    PumpMessages();
+    EXPECT_EQ(Fake().Count("registrar AppLinksPluginCApi"), 0);
+    EXPECT_EQ(Fake().IndexOf("set_callback varn/wintunnel"), -1);
+    EXPECT_EQ(Fake().Count("null handle"), 0) << no_engine;
+    EXPECT_EQ(Fake().Count("controller_create"), no_engine ? 0 : 1);
+  }
 }
 
 TEST_F(FlutterWindowTest, PostedTaskRunsOnceAndIsFreed) {

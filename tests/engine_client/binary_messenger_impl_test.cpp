@@ -3,7 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +20,7 @@ namespace {
 using fake_engine::FakeEngine;
 using fake_engine::StderrCapture;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 constexpr char kDuplicateResponse[] =
@@ -185,6 +189,60 @@ TEST_F(BinaryMessengerImplTest, ReplyHoldsMessengerReferenceUntilDestroyed) {
   EXPECT_EQ(fake_.references(), 0);
 }
 
+TEST_F(BinaryMessengerImplTest, ThrowingHandlerIsReportedAndAnsweredOnce) {
+  struct NotAStandardException {};
+  const struct {
+    const char* name;
+    bool answers_first;
+    std::function<void()> raise;
+    const char* reported;
+  } cases[] = {
+      {"out of memory", false, [] { throw std::bad_alloc(); },
+       std::bad_alloc().what()},
+      {"non-standard", false, [] { throw NotAStandardException(); },
+       "an exception of unknown type"},
+      {"after answering", true, [] { throw std::runtime_error("late"); },
+       "late"},
+  };
+  for (const auto& c : cases) {
+    // The handler also keeps its reply, as one that hands it on would.
+    messenger_->SetChannelHandler("ch",
+                                  [&](const uint8_t*, size_t, ReplySink reply) {
+                                    const uint8_t answer[] = {7};
+                                    if (c.answers_first) reply(answer, 1);
+                                    replies_.push_back(reply);
+                                    c.raise();
+                                  });
+    StderrCapture err;
+    const int id = fake_.DeliverMessage("ch", {});
+    EXPECT_THAT(err.text(), HasSubstr("threw: " + std::string(c.reported)))
+        << c.name;
+    // A late answer through the kept reply finds the message answered.
+    replies_.back()(nullptr, 0);
+    EXPECT_THAT(err.text(), HasSubstr(kDuplicateResponse)) << c.name;
+    const std::vector<fake_engine::Response> responses = fake_.responses();
+    ASSERT_EQ(responses.size(), replies_.size()) << c.name;
+    EXPECT_EQ(responses.back().message_id, id);
+    EXPECT_EQ(responses.back().null_data, !c.answers_first) << c.name;
+  }
+}
+
+TEST_F(BinaryMessengerImplTest, RecordSmallerThanItsViewIsReportedAndDropped) {
+  KeepReplies("ch");
+  for (size_t size : {sizeof(size_t), sizeof(FlutterDesktopMessage) - 1}) {
+    fake_.message_record_size = size;
+    StderrCapture err;
+    fake_.DeliverMessage("ch", {1});
+    EXPECT_THAT(err.text(), HasSubstr("Dropping a message record of " +
+                                      std::to_string(size) + " bytes"));
+  }
+  EXPECT_THAT(replies_, IsEmpty());
+  // A later library may hand over a longer record; the known part is read.
+  fake_.message_record_size = sizeof(FlutterDesktopMessage) + 16;
+  fake_.DeliverMessage("ch", {1});
+  EXPECT_EQ(replies_.size(), 1u);
+}
+
 TEST_F(BinaryMessengerImplTest, SendWithoutReplyUsesPlainSend) {
   const uint8_t message[] = {7, 8};
   messenger_->Send("out", message, sizeof(message), nullptr);
@@ -206,6 +264,18 @@ TEST_F(BinaryMessengerImplTest, SendWithReplyDeliversAnswerOnce) {
   const uint8_t answer[] = {3, 4};
   sent.reply(answer, sizeof(answer), sent.user_data);
   EXPECT_THAT(answers, ElementsAre(ElementsAre(3, 4)));
+}
+
+TEST_F(BinaryMessengerImplTest, ThrowingReplySinkIsReportedAndFreed) {
+  auto probe = std::make_shared<int>(0);
+  messenger_->Send("out", nullptr, 0,
+                   [probe](const uint8_t*, size_t) { throw std::bad_alloc(); });
+  const fake_engine::SentMessage& sent = fake_.sent_messages.at(0);
+  StderrCapture err;
+  sent.reply(nullptr, 0, sent.user_data);
+  EXPECT_THAT(err.text(),
+              HasSubstr(std::string("threw: ") + std::bad_alloc().what()));
+  EXPECT_EQ(probe.use_count(), 1);
 }
 
 TEST_F(BinaryMessengerImplTest, RefusedSendWithReplyNeverCallsReply) {

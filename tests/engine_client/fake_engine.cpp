@@ -1,6 +1,8 @@
 #include "tests/engine_client/fake_engine.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <map>
 #include <thread>
 #include <utility>
@@ -59,6 +61,7 @@ void FakeEngine::Reset() {
   internals_ = std::make_unique<Internals>();
   refuse_send_with_reply = false;
   fail_engine_create = false;
+  message_record_size = 0;
   set_callback_calls.clear();
   sent_messages.clear();
   creation.reset();
@@ -105,7 +108,14 @@ int FakeEngine::DeliverMessage(const std::string& channel,
   record.message = message.empty() ? nullptr : message.data();
   record.message_size = message.size();
   record.response_handle = handle;
-  found->second.first(messenger, &record, found->second.second);
+  const size_t size =
+      message_record_size == 0 ? sizeof(record) : message_record_size;
+  auto block = std::make_unique<unsigned char[]>(size);
+  std::memcpy(block.get(), &record, std::min(size, sizeof(record)));
+  std::memcpy(block.get(), &size, sizeof(size));  // struct_size
+  found->second.first(messenger,
+                      reinterpret_cast<FlutterDesktopMessage*>(block.get()),
+                      found->second.second);
   return handle->id;
 }
 

@@ -98,6 +98,9 @@ class FakeEngine {
   // Behaviour switches, set by tests before the call they affect.
   bool refuse_send_with_reply = false;
   bool fail_engine_create = false;
+  // Bytes of the message record handed to the client (0: the whole record).
+  // The record is a heap block of exactly that size, so reads past it show.
+  size_t message_record_size = 0;
 
   // Window-thread records.
   std::vector<SetCallbackCall> set_callback_calls;

@@ -12,6 +12,9 @@
 #include "tests/engine_client/fake_engine.h"
 #include "tests/engine_client/stderr_capture.h"
 
+// From a C translation unit of the same header.
+extern "C" size_t MessageRecordSizeSeenFromC(void);
+
 namespace flutter {
 namespace {
 
@@ -49,6 +52,10 @@ TEST(FlutterProjectTest, PathsAreSuffixesOfTheDirectoryAsPassed) {
   EXPECT_EQ(project.entry_name(), "");
   EXPECT_THAT(project.entry_arguments(), IsEmpty());
   EXPECT_THAT(project.engine_settings(), ElementsAre(0, 0, 0));
+}
+
+TEST(FlutterWindowsHeaderTest, CAndCppSeeTheSameMessageRecord) {
+  EXPECT_EQ(MessageRecordSizeSeenFromC(), sizeof(FlutterDesktopMessage));
 }
 
 TEST_F(FlutterEngineTest, PassesProjectWithoutArgumentsAsNullArray) {
@@ -130,7 +137,7 @@ TEST_F(FlutterEngineTest, RegistrarLookupForwardsPluginName) {
   EXPECT_THAT(fake_.registrar_lookups, ElementsAre("one", "two", "one"));
 }
 
-TEST_F(FlutterEngineTest, RegistrarLookupWithoutEngineReportsAndReturnsNull) {
+TEST_F(FlutterEngineTest, FailedStartCallsNothingWithTheNullEngine) {
   fake_.fail_engine_create = true;
   FlutterEngine engine(FlutterProject(L"data"));
   StderrCapture err;
@@ -138,7 +145,16 @@ TEST_F(FlutterEngineTest, RegistrarLookupWithoutEngineReportsAndReturnsNull) {
   EXPECT_EQ(err.text(),
             "Cannot get plugin registrar on an engine that isn't running; "
             "call Run first.\n");
+  engine.ReloadSystemFonts();
+  engine.SetNextFrameCallback([] {});
+  engine.GetMessenger().SetChannelHandler(
+      "ch", [](const uint8_t*, size_t, ReplySink) {});
+  engine.GetMessenger().Send("out", nullptr, 0, nullptr);
+  EXPECT_EQ(engine.HandOverEngine(), nullptr);
+  EXPECT_THAT(fake_.events(), ElementsAre("EngineCreate"));
   EXPECT_THAT(fake_.registrar_lookups, IsEmpty());
+  EXPECT_THAT(fake_.set_callback_calls, IsEmpty());
+  EXPECT_THAT(fake_.sent_messages, IsEmpty());
 }
 
 TEST_F(FlutterEngineTest, NextFrameCallableRunsOnceUntilSetAgain) {
@@ -152,6 +168,20 @@ TEST_F(FlutterEngineTest, NextFrameCallableRunsOnceUntilSetAgain) {
   engine.SetNextFrameCallback([&runs] { ++runs; });
   fake_.DrawFrame();
   EXPECT_EQ(runs, 2);
+}
+
+TEST_F(FlutterEngineTest, ThrowingNextFrameCallableIsReportedAndDropped) {
+  FlutterEngine engine(FlutterProject(L"data"));
+  engine.SetNextFrameCallback([] { throw 42; });
+  StderrCapture err;
+  fake_.DrawFrame();
+  EXPECT_EQ(err.text(),
+            "Error: The next-frame callback threw: an exception of unknown "
+            "type. Dropped.\n");
+  int runs = 0;
+  engine.SetNextFrameCallback([&runs] { ++runs; });
+  fake_.DrawFrame();
+  EXPECT_EQ(runs, 1);
 }
 
 TEST_F(FlutterEngineTest, NextFrameCallableReplacesUnrunOne) {
