@@ -6,8 +6,9 @@
 Installs the bundle in a private prefix, provisions the tunnel service with
 the app's installer mode, and lets the stand-in engine's scenarios play the
 UI: the flow of the tunnel channel, the window's start-up, the plug-ins, the
-entry arguments, closing, a bundle without its data folder, and the window
-thread's responsiveness while a slow connect waits. Exits non-zero when any
+entry arguments, closing, a bundle without its data folder, the window
+thread's responsiveness while a slow connect waits, and closing the app
+while that connect runs. Exits non-zero when any
 check fails.
 """
 
@@ -16,6 +17,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..",
                                 "tools"))
@@ -67,6 +69,30 @@ close
 """
 
 RESPONSIVENESS_LIMIT_MS = 50
+
+# The app is closed while the slow connect waits for the service to start.
+CLOSE_DURING_CONNECT_SCENARIO = f"""
+wait_visible
+call disconnect
+# Wine may refuse a service start that follows a stop too closely.
+sleep 1000
+send connect {{"config":"{SLOW}"}}
+sleep 500
+close
+"""
+
+# A later run of the app finds the service where the closed one left it
+# heading, then takes the tunnel down again.
+AFTER_CLOSE_SCENARIO = """
+wait_stage connected 15000
+call disconnect
+call stage
+close
+"""
+
+# From the posted WM_CLOSE to the end of the process. Without Wine's virtual
+# desktop Wine's X11 driver alone takes about 2 s to let a window go.
+CLOSE_LIMIT_S = 4.0
 
 
 class Checks:
@@ -170,6 +196,66 @@ def check_flow(checks, exit_code, events):
     checks.expect("engine_destroyed" in kinds, "engine shut down on close")
 
 
+class CloseClock:
+    """Notes when the transcript first shows the posted close."""
+
+    def __init__(self):
+        self.closed_at = None
+
+    def __call__(self, transcript):
+        if self.closed_at is None and any(
+                e["event"] == "close_posted"
+                for e in wine_app.read_transcript(transcript)):
+            self.closed_at = time.monotonic()
+
+
+def check_close_during_connect(checks, prefix, app_dir, work):
+    print("closing during a connect:")
+    config_file = prefix.drive_c("ProgramData", "VarnVPN", "VarnVPN.conf")
+    clock = CloseClock()
+    exit_code, events = wine_app.run_app(
+        prefix, app_dir, [], CLOSE_DURING_CONNECT_SCENARIO, work,
+        "close_during_connect", while_running=clock)
+    ended_at = time.monotonic()
+    checks.expect(exit_code == 0, f"exits 0 (got {exit_code})")
+    checks.expect(not any(e["event"] in ("fault", "timeout") for e in events),
+                  "no faults and no timeouts")
+    pairs = replies_by_call(events)
+    checks.expect(len(pairs) == 2 and pairs[1][0]["method"] == "connect" and
+                  pairs[1][1] is None, "the connect is left unanswered")
+    stamps = {e["event"]: e["t_ms"] for e in events
+              if e["event"] in ("close_posted", "view_destroyed")}
+    if clock.closed_at is not None and len(stamps) == 2:
+        took = ended_at - clock.closed_at
+        print(f"  close to view destroyed "
+              f"{stamps['view_destroyed'] - stamps['close_posted']} ms, "
+              f"to process end {took:.1f} s (polled every 0.1 s)")
+        checks.expect(took <= CLOSE_LIMIT_S,
+                      f"ends within {CLOSE_LIMIT_S} s of the close")
+    else:
+        checks.expect(False, "close and teardown in the transcript")
+    try:
+        with open(config_file, encoding="utf-8", newline="") as text:
+            written = text.read()
+    except OSError:
+        written = None
+    checks.expect(written == SLOW.replace("\\n", "\n"),
+                  "the configuration file holds the connect's text")
+
+    exit_code, events = wine_app.run_app(
+        prefix, app_dir, [], AFTER_CLOSE_SCENARIO, work, "after_close")
+    stages = [e for e in events if e["event"] == "wait_stage"]
+    checks.expect(len(stages) == 1 and stages[0]["ok"],
+                  "the service still comes up after the app has gone")
+    pairs = replies_by_call(events)
+    checks.expect(len(pairs) == 2 and pairs[1][1] is not None and
+                  pairs[1][1].get("value") == "disconnected",
+                  "and goes down on the next disconnect")
+    checks.expect(not os.path.exists(config_file),
+                  "which deletes the configuration file")
+    checks.expect(exit_code == 0, "exits 0")
+
+
 def check_imports(checks, exe, objdump, prefix):
     print("imports:")
     output = subprocess.run([objdump, "-p", exe], capture_output=True,
@@ -248,6 +334,8 @@ def main():
         else:
             checks.expect(False, "responsiveness reported")
         checks.expect(exit_code == 0, "exits 0")
+
+        check_close_during_connect(checks, prefix, app_dir, work)
 
         print("without data:")
         bare_dir = prefix.install_bundle(bundle, "Program Files/Varn Bare",
