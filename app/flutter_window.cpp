@@ -1,10 +1,12 @@
 #include "app/flutter_window.h"
 
+#include <iostream>
 #include <utility>
 
 #include "app/engine_plugins.h"
 #include "app/tunnel_control/tunnel_channel.h"
 #include "app/tunnel_control/window_task.h"
+#include "engine_client/current_exception.h"
 
 FlutterWindow::FlutterWindow(const flutter::FlutterProject& project)
     : project_(project) {}
@@ -62,7 +64,15 @@ LRESULT FlutterWindow::OnWindowMessage(HWND window, UINT message, WPARAM wparam,
     // call or free.
     if (std::unique_ptr<tunnel_control::WindowTask> task =
             tunnel_control::TakeWindowTask(window, lparam)) {
-      (*task)();
+      try {
+        (*task)();
+      } catch (...) {
+        // An answer that cannot be encoded (out of memory) is lost, but the
+        // window stays up.
+        std::cerr << "Error: A window task threw: "
+                  << flutter::DescribeCurrentException() << ". Dropped."
+                  << std::endl;
+      }
     }
     return 0;
   }

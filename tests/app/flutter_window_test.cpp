@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -106,10 +107,14 @@ TEST_F(FlutterWindowTest, CreationFailsWithoutAnEngineOrAView) {
 TEST_F(FlutterWindowTest, PostedTaskRunsOnceAndIsFreed) {
   ASSERT_TRUE(CreateAppWindow());
   auto runs = std::make_shared<int>(0);
+  // One that throws first: it is dropped and the window goes on.
+  ASSERT_TRUE(tunnel_control::PostWindowTask(
+      Handle(), std::make_unique<tunnel_control::WindowTask>(
+                    [runs]() { throw std::bad_alloc(); })));
   ASSERT_TRUE(tunnel_control::PostWindowTask(
       Handle(),
       std::make_unique<tunnel_control::WindowTask>([runs]() { ++*runs; })));
-  EXPECT_EQ(runs.use_count(), 2);
+  EXPECT_EQ(runs.use_count(), 3);
   PumpMessages();
   EXPECT_EQ(*runs, 1);
   EXPECT_EQ(runs.use_count(), 1) << "the task was not freed";
