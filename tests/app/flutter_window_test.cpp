@@ -1,6 +1,7 @@
 #include "app/flutter_window.h"
 
 #include <gtest/gtest.h>
+#include <process.h>
 
 #include <cstdint>
 #include <functional>
@@ -123,26 +124,20 @@ TEST_F(FlutterWindowTest, PostedTaskRunsOnceAndIsFreed) {
   }
 }
 
-// Runs the helper program that posts the task message from its own process.
+// Runs the helper program beside this one, which posts the task message
+// from its own process.
 void PostFromAnotherProcess(HWND window, LPARAM lparam) {
   wchar_t path[MAX_PATH];
-  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring command(path, length);
-  command.erase(command.find_last_of(L'\\') + 1);
-  command = L"\"" + command + L"post_task_message.exe\" " +
-            std::to_wstring(reinterpret_cast<uintptr_t>(window)) + L" " +
-            std::to_wstring(static_cast<uintptr_t>(lparam));
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
-                               0, nullptr, nullptr, &startup, &process));
-  ::WaitForSingleObject(process.hProcess, 30000);
-  DWORD exit_code = 1;
-  ::GetExitCodeProcess(process.hProcess, &exit_code);
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
-  EXPECT_EQ(exit_code, 0u) << "the helper could not post";
+  std::wstring helper(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
+  helper.replace(helper.find_last_of(L'\\') + 1, std::wstring::npos,
+                 L"post_task_message.exe");
+  const std::wstring window_text =
+      std::to_wstring(reinterpret_cast<uintptr_t>(window));
+  const std::wstring lparam_text =
+      std::to_wstring(static_cast<uintptr_t>(lparam));
+  EXPECT_EQ(_wspawnl(_P_WAIT, helper.c_str(), L"helper", window_text.c_str(),
+                     lparam_text.c_str(), nullptr),
+            0);
 }
 
 TEST_F(FlutterWindowTest, TaskMessagesFromElsewhereAreNeitherRunNorFreed) {
