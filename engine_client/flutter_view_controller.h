@@ -14,7 +14,8 @@
 namespace flutter {
 
 // Creates the engine for a project and starts it in a view. After a failed
-// creation it holds the engine but no controller handle and no view.
+// creation it holds the engine but no controller handle and no view, and
+// calls nothing in the engine library (no view is asked for a null engine).
 class FlutterViewController {
  public:
   // Creates the engine and a view of `width` x `height` physical pixels.
