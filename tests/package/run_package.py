@@ -5,9 +5,9 @@
 
 Silent install; removal with the tunnel service running and its
 configuration file present; an upgrade from an older package built from the
-same bundle, and that older package refused over the newer one; and the
-removal an upgrade makes of the old copy, which keeps the tunnel. Exits
-non-zero when any check fails.
+same bundle, a rebuild of the same version over it, and the older package
+refused over the newer one; and the removal an upgrade makes of the old
+copy, which keeps the tunnel. Exits non-zero when any check fails.
 """
 
 import filecmp
@@ -166,10 +166,16 @@ def check_uninstall(checks, machine, package):
 def check_upgrade(checks, machine, package, bundle, make_msi):
     print("upgrade, downgrade, and the removal an upgrade makes:")
     version = product_version(package)
-    older = subprocess.run(
-        [sys.executable, make_msi, "--bundle", bundle, "--output-dir",
-         machine.work, "--version", OLDER_VERSION], capture_output=True,
-        text=True, check=True).stdout.strip()
+
+    def build(folder, version):
+        return subprocess.run(
+            [sys.executable, make_msi, "--bundle", bundle, "--output-dir",
+             os.path.join(machine.work, folder), "--version", version],
+            capture_output=True, text=True, check=True).stdout.strip()
+    older = build("older", OLDER_VERSION)
+    # Each build gets a product code of its own, so a rebuild of the same
+    # version is another product to the installer.
+    rebuilt = build("rebuilt", version)
     checks.expect(tuple(map(int, version.split("."))) > (0, 0, 1),
                   f"{version} is above {OLDER_VERSION}")
 
@@ -181,6 +187,10 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
                   f"the upgrade exits 0 (got {code}), every file in place")
     checks.expect(machine.installed() == [version],
                   f"one installed copy, {version}")
+    code = machine.msiexec("/i", rebuilt, "rebuilt")
+    checks.expect(code == 0 and machine.installed() == [version],
+                  f"a rebuilt {version} replaces it (got {code}, "
+                  f"{machine.installed()})")
 
     code = machine.msiexec("/i", older, "downgrade")
     checks.expect(code & 0xFF == ERROR_INSTALL_FAILURE,
@@ -193,7 +203,7 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
     # set; Wine's upgrade leaves it out, so that removal is made by hand.
     machine.provision_tunnel()
     code = machine.msiexec(
-        "/x", package, "removed_by_upgrade",
+        "/x", rebuilt, "removed_by_upgrade",
         "UPGRADINGPRODUCTCODE={00000000-0000-0000-0000-000000000001}")
     checks.expect(code == 0 and not os.path.exists(machine.app_dir),
                   f"removal by an upgrade exits 0 (got {code}), files gone")

@@ -56,6 +56,14 @@ def check_version(version):
                          "within 255.255.65535")
 
 
+def next_version(version):
+    """The smallest version above `version` in three fields."""
+    major, minor, patch = map(int, version.split("."))
+    if patch < 65535:
+        return f"{major}.{minor}.{patch + 1}"
+    return f"{major}.{minor + 1}.0" if minor < 255 else f"{major + 1}.0.0"
+
+
 def element_id(prefix, relative):
     """A valid, stable identifier for a bundle path: readable, with a hash
     that keeps paths apart that differ only in dropped characters."""
@@ -134,6 +142,7 @@ def main():
             out.write(components_fragment(bundle))
         result = subprocess.run(
             [args.wixl, "--arch", "x64", "-D", f"Version={version}",
+             "-D", f"NextVersion={next_version(version)}",
              "-o", output, os.path.join(HERE, "varn_vpn.wxs"), fragment],
             cwd=bundle, check=False)
     if result.returncode != 0:
