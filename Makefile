@@ -3,7 +3,7 @@ SHELL := /bin/bash
 .DEFAULT_GOAL := test
 JOBS ?= 2
 
-.PHONY: setup configure build test demo bench fuzz format clean
+.PHONY: setup configure build test package demo bench fuzz format clean
 
 setup:
 	@tools/setup.sh
@@ -24,6 +24,18 @@ build: configure
 # short fuzz runs), so the last line is CTest's summary of all of them.
 test: build
 	@tools/ctest_all.sh -j $(JOBS)
+
+# The installer package, build/package/VarnVPN-<version>-x64.msi, of the
+# bundle folder BUNDLE: by default the one the windows build lays out (with
+# the stand-ins), or e.g. one holding the production libraries.
+DEFAULT_BUNDLE := build/windows/bundle
+BUNDLE ?= $(DEFAULT_BUNDLE)
+package: setup
+ifeq ($(BUNDLE),$(DEFAULT_BUNDLE))
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows -j $(JOBS) --target bundle
+endif
+	python3 tools/package/make_msi.py --bundle "$(BUNDLE)" --output-dir build/package
 
 fuzz: setup
 	cmake --preset fuzz >/dev/null

@@ -39,3 +39,5 @@ add_custom_target(bundle ALL
   COMMENT "Laying out ${bundle_dir}"
   VERBATIM)
 add_dependencies(bundle varn_vpn ${bundle_libraries})
+
+include(${CMAKE_CURRENT_LIST_DIR}/package.cmake)

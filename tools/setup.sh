@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, tests, fuzzers, benchmarks and the
-# demo need. Does nothing when they are all present.
+# Installs every Debian package the build, tests, fuzzers, benchmarks, the
+# installer package and the demo need. Does nothing when they are all present.
 set -euo pipefail
 
 packages=(
@@ -11,6 +11,7 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-apps imagemagick python3
+  msitools wixl
 )
 
 missing=()

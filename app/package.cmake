@@ -1,0 +1,25 @@
+# The `msi` target packages the bundle for Windows Installer as
+# ${CMAKE_BINARY_DIR}/package/VarnVPN-<version>-x64.msi. Only the cross
+# build makes it, where wixl is at hand; `make package` makes the same from
+# any bundle folder. The package takes its version from the exe's version
+# resource, which is the project's version.
+if(CMAKE_CROSSCOMPILING)
+  find_program(PYTHON3 python3 REQUIRED)
+  find_program(VARN_WIXL wixl REQUIRED)
+  set(package_file
+      ${CMAKE_BINARY_DIR}/package/VarnVPN-${PROJECT_VERSION}-x64.msi)
+  file(GLOB_RECURSE bundle_data_files ${bundle_template}/data/*)
+  add_custom_command(
+    OUTPUT ${package_file}
+    COMMAND ${PYTHON3} ${PROJECT_SOURCE_DIR}/tools/package/make_msi.py
+            --bundle ${bundle_dir} --output-dir ${CMAKE_BINARY_DIR}/package
+            --wixl ${VARN_WIXL}
+    DEPENDS varn_vpn ${bundle_libraries} ${bundle_data_files}
+            ${PROJECT_SOURCE_DIR}/tools/package/make_msi.py
+            ${PROJECT_SOURCE_DIR}/tools/package/varn_vpn.wxs
+    COMMENT "Packaging ${bundle_dir}"
+    VERBATIM)
+  add_custom_target(msi ALL DEPENDS ${package_file})
+  # The files are packaged from the laid-out bundle.
+  add_dependencies(msi bundle)
+endif()
