@@ -240,6 +240,17 @@ TEST_F(InstallModeTest, RunFromAMovedExecutableRewritesTheDefinition) {
   ExpectDefinitionFor(*definition, moved_exe);
 }
 
+// Both modes run elevated: libraries planted in the exe's folder under the
+// names of ones the windowed application uses must stay unloaded.
+TEST_F(InstallModeTest, PrivilegedModesLoadNoPlantedLibrary) {
+  const std::wstring exe = PlaceApp(folder_);
+  ASSERT_TRUE(PlantLibraries(folder_.path()));
+  EXPECT_EQ(Install(exe, kUserSid), kInstallExitUnderWine);
+  EXPECT_EQ(Uninstall(exe), 0u);
+  EXPECT_EQ(LoadedPlantedLibraries(folder_.path()),
+            std::vector<std::wstring>{});
+}
+
 TEST_F(InstallModeTest, UninstallRemovesTheServiceAndTheConfig) {
   const std::wstring exe = PlaceApp(folder_);
   ASSERT_EQ(Install(exe, kUserSid), kInstallExitUnderWine);
