@@ -38,8 +38,8 @@ int Provision(const std::wstring& exe, const std::wstring& user_sid) {
   ScopedServiceHandle manager(
       ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return Fail(3, "OpenSCManagerW");
-  const std::wstring binary_path = tunnel_control::ServiceBinaryPath(
-      exe, tunnel_control::ConfigFilePath());
+  const std::wstring binary_path =
+      tunnel_control::ServiceBinaryPath(exe, tunnel_control::ConfigFilePath());
   ScopedServiceHandle service(::CreateServiceW(
       manager.Get(), tunnel_control::kTunnelServiceName,
       tunnel_control::kServiceDisplayName, SERVICE_ALL_ACCESS,
@@ -50,15 +50,14 @@ int Provision(const std::wstring& exe, const std::wstring& user_sid) {
     if (::GetLastError() != ERROR_SERVICE_EXISTS) {
       return Fail(4, "CreateServiceW");
     }
-    service.Reset(::OpenServiceW(manager.Get(),
-                                 tunnel_control::kTunnelServiceName,
-                                 SERVICE_ALL_ACCESS));
+    service.Reset(::OpenServiceW(
+        manager.Get(), tunnel_control::kTunnelServiceName, SERVICE_ALL_ACCESS));
     if (!service ||
-        !::ChangeServiceConfigW(
-            service.Get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-            SERVICE_ERROR_NORMAL, binary_path.c_str(), nullptr, nullptr,
-            tunnel_control::kServiceDependencies, nullptr, nullptr,
-            tunnel_control::kServiceDisplayName)) {
+        !::ChangeServiceConfigW(service.Get(), SERVICE_WIN32_OWN_PROCESS,
+                                SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                binary_path.c_str(), nullptr, nullptr,
+                                tunnel_control::kServiceDependencies, nullptr,
+                                nullptr, tunnel_control::kServiceDisplayName)) {
       return Fail(4, "reconfiguring the existing service");
     }
   }
