@@ -9,7 +9,7 @@ library planted beside the exe must not load with them. The engine, the
 plug-ins and dwmapi must be bound on first use instead.
 
 GNU ld leaves the delay import directory entry empty, so the delay
-descriptors are found by their shape when the entry is not set.
+descriptors are found by their shape.
 """
 
 import struct
@@ -114,14 +114,7 @@ class Image:
         return (dll.lower(), names) if names and None not in names else None
 
     def delayed(self):
-        rva, size = self.directories[13]
         result = {}
-        if rva:
-            at = self.offset(rva)
-            while (found := self.delay_descriptor(at)) is not None:
-                result[found[0]] = found[1]
-                at += 32
-            return result
         for _, _, raw, raw_size in self.sections:
             for at in range(raw, raw + raw_size - 32, 4):
                 found = self.delay_descriptor(at)

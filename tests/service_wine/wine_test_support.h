@@ -81,8 +81,8 @@ class TempFolder {
 // varn_vpn.exe and the stand-in DLLs too.
 std::wstring BinFolder();
 
-// Copies varn_vpn.exe and every library it loads at start-up (all DLLs of
-// the bin folder but tunnel.dll, which each test chooses) into `folder`;
+// Copies varn_vpn.exe and the libraries a bundle holds beside it (all DLLs
+// of the bin folder but tunnel.dll, which each test chooses) into `folder`;
 // returns the executable's new path, or an empty string on failure.
 std::wstring PlaceApp(const std::wstring& folder);
 

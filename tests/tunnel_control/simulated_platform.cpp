@@ -71,7 +71,8 @@ std::optional<std::vector<unsigned char>> ParseSid(const std::wstring& text) {
   for (const Alias& alias : kAliases) {
     if (text == alias.name) sid = alias.sid;
   }
-  // Windows also takes a lower-case prefix and leading blanks.
+  // The system parsers are looser than the canonical form: a lower-case
+  // prefix and leading blanks pass.
   sid.erase(0, sid.find_first_not_of(L' '));
   if (sid.size() >= 1 && sid[0] == L's') sid[0] = L'S';
   if (sid.size() < 4 || sid.compare(0, 4, L"S-1-") != 0) return std::nullopt;
