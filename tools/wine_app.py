@@ -17,8 +17,11 @@ SERVICE_NAME = "WireGuardTunnel$VarnVPN"
 INSTALL_DIR = "Program Files/Varn VPN"
 # The user Wine creates in a fresh prefix.
 WINE_USER_SID = "S-1-5-21-0-0-0-1000"
-# Built with the test sources into the bin folder beside the bundle.
+# Built with the test sources into the bin folder beside the bundle; this
+# one when no bundle was installed through install_bundle.
 PROVISIONER = "provision_service.exe"
+DEFAULT_BIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
+                           "build", "windows", "bin")
 
 
 class WinePrefix:
@@ -103,10 +106,9 @@ class WinePrefix:
         Wine, where every file reads as owned by the user. Then warms the
         service manager up: the first service start in a fresh prefix can
         time out."""
-        if self.bundle_dir is None:
-            raise RuntimeError("provision_service needs install_bundle first")
-        provisioner = os.path.join(os.path.dirname(self.bundle_dir), "bin",
-                                   PROVISIONER)
+        bin_dir = DEFAULT_BIN if self.bundle_dir is None else \
+            os.path.join(os.path.dirname(self.bundle_dir), "bin")
+        provisioner = os.path.join(bin_dir, PROVISIONER)
         if not os.path.exists(provisioner):
             raise RuntimeError(f"{provisioner} is not built")
         exe = self.windows_path(os.path.join(app_dir, "varn_vpn.exe"))
