@@ -49,7 +49,7 @@ bench: setup
 
 demo: setup
 	cmake --preset windows >/dev/null
-	cmake --build --preset windows -j $(JOBS) --target bundle
+	cmake --build --preset windows -j $(JOBS) --target bundle provision_service
 	tools/demo.sh
 
 format:

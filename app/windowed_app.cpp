@@ -5,11 +5,14 @@
 #include <utility>
 
 #include "app/console.h"
+#include "app/first_use_libraries.h"
 #include "app/flutter_window.h"
 #include "engine_client/flutter_project.h"
 #include "engine_client/win32.h"
 
 int RunWindowedApp(std::vector<std::string> arguments) {
+  if (!LoadFirstUseLibraries()) return 1;
+
   // Output goes to the console the app was started from, if any; under a
   // debugger a console of its own keeps the engine's output visible.
   if (!::AttachConsole(ATTACH_PARENT_PROCESS) && ::IsDebuggerPresent()) {

@@ -6,8 +6,8 @@
 #include <vector>
 
 // Runs the windowed application with all command-line `arguments` passed on
-// to the UI. Returns 0 after the window was closed, 1 if it could not be
-// created.
+// to the UI. Returns 0 after the window was closed, 1 if the engine or a
+// plug-in library cannot be loaded or the window could not be created.
 int RunWindowedApp(std::vector<std::string> arguments);
 
 #endif  // APP_WINDOWED_APP_H_

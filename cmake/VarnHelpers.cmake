@@ -59,14 +59,22 @@ function(varn_add_test target)
 endfunction()
 
 # Makes an import library for DLL_NAME from our own .def file, so the exe
-# binds to whichever DLL of that name sits beside it at load time. Creates
-# the INTERFACE target NAME to link against.
+# binds to whichever DLL of that name sits beside it. Creates the INTERFACE
+# target NAME to link against.
+#   varn_import_library(name def_file dll_name [DELAY])
+# DELAY binds on the first call instead of at load time, so a process that
+# never calls into the DLL never loads it (the one-shot modes run privileged
+# and must not pick up libraries from the exe's folder).
 function(varn_import_library name def_file dll_name)
+  cmake_parse_arguments(ARG "DELAY" "" "" ${ARGN})
   set(out ${CMAKE_BINARY_DIR}/implib/lib${name}.dll.a)
   if(MSVC)
     set(out ${CMAKE_BINARY_DIR}/implib/${name}.lib)
     set(make_implib ${CMAKE_AR} /nologo /machine:x64 /def:${def_file}
                     /name:${dll_name} /out:${out})
+  elseif(ARG_DELAY)
+    set(make_implib ${CMAKE_DLLTOOL} -d ${def_file} -D ${dll_name}
+                    --output-delaylib ${out})
   else()
     set(make_implib ${CMAKE_DLLTOOL} -d ${def_file} -D ${dll_name} -l ${out})
   endif()
@@ -79,5 +87,9 @@ function(varn_import_library name def_file dll_name)
   add_custom_target(${name}_implib DEPENDS ${out})
   add_library(${name} INTERFACE)
   target_link_libraries(${name} INTERFACE ${out})
+  if(MSVC AND ARG_DELAY)
+    target_link_libraries(${name} INTERFACE delayimp)
+    target_link_options(${name} INTERFACE /DELAYLOAD:${dll_name})
+  endif()
   add_dependencies(${name} ${name}_implib)
 endfunction()

@@ -2,8 +2,8 @@
 //
 // This is our own declaration of the 23 functions the runner calls, with the
 // handle, callback and record types they take. The executable links against
-// an import library generated from flutter_windows.def, so it loads whichever
-// flutter_windows.dll sits beside it.
+// a delay-load import library generated from flutter_windows.def, so it loads
+// whichever flutter_windows.dll sits beside it, on the first call.
 //
 // Record layouts (x64, natural alignment):
 //

@@ -9,9 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bundle=${1:-build/windows/bundle}
-if [ ! -f "$bundle/varn_vpn.exe" ]; then
+if [ ! -f "$bundle/varn_vpn.exe" ] ||
+   [ ! -f "$bundle/../bin/provision_service.exe" ]; then
   echo "demo: no bundle in $bundle; build it with" \
-       "cmake --build --preset windows --target bundle" >&2
+       "cmake --build --preset windows --target bundle provision_service" >&2
   exit 1
 fi
 exec python3 tools/demo.py "$bundle" build/demo 2> >(grep -v -e fixme \

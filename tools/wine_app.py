@@ -1,6 +1,6 @@
 """Runs the application bundle under Wine, the way the end-to-end test and
 the demo need it: a private prefix, the bundle installed under Program Files,
-the tunnel service provisioned by the app's own installer mode, and runs
+the tunnel service provisioned with the installer's definition, and runs
 with a scenario for the stand-in engine whose transcript is read back.
 
 Standard library only.
@@ -17,9 +17,11 @@ SERVICE_NAME = "WireGuardTunnel$VarnVPN"
 INSTALL_DIR = "Program Files/Varn VPN"
 # The user Wine creates in a fresh prefix.
 WINE_USER_SID = "S-1-5-21-0-0-0-1000"
-# Installer exit codes that leave the service in place: 0 on Windows; 18
-# under Wine, which creates the service but rejects its SID type.
-INSTALL_OK_CODES = (0, 18)
+# Built with the test sources into the bin folder beside the bundle; this
+# one when no bundle was installed through install_bundle.
+PROVISIONER = "provision_service.exe"
+DEFAULT_BIN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
+                           "build", "windows", "bin")
 
 
 class WinePrefix:
@@ -27,6 +29,7 @@ class WinePrefix:
 
     def __init__(self, display, path=None):
         self.keep = path is not None
+        self.bundle_dir = None  # the bundle last installed, on the host
         self.path = os.path.abspath(path or tempfile.mkdtemp(prefix="varn-"))
         os.makedirs(self.path, exist_ok=True)
         self.env = dict(os.environ)
@@ -74,6 +77,7 @@ class WinePrefix:
 
     def install_bundle(self, bundle_dir, folder=INSTALL_DIR, with_data=True):
         """Copies the bundle into the prefix; returns the Unix path."""
+        self.bundle_dir = os.path.abspath(bundle_dir)
         target = self.drive_c(folder)
         shutil.rmtree(target, ignore_errors=True)
         ignore = None if with_data else shutil.ignore_patterns("data")
@@ -90,21 +94,33 @@ class WinePrefix:
             stdout=subprocess.PIPE if capture else None,
             stderr=subprocess.PIPE if capture else None, check=False)
 
+    def windows_path(self, unix_path):
+        """The C: drive path of a file inside the prefix."""
+        relative = os.path.relpath(unix_path, self.drive_c())
+        return "C:\\" + relative.replace("/", "\\")
+
     def provision_service(self, app_dir):
-        """Installs the service with the app's installer mode, as the
-        elevated copy would, and warms the service manager up: the first
-        service start in a fresh prefix can time out."""
-        result = self.wine(["varn_vpn.exe", "/tunnel-install", WINE_USER_SID],
-                           cwd=app_dir)
-        if result.returncode not in INSTALL_OK_CODES:
+        """Creates the data directory and the tunnel service for the app in
+        `app_dir` with the installer's definition, straight through the
+        service manager: the installer itself refuses every location under
+        Wine, where every file reads as owned by the user. Then warms the
+        service manager up: the first service start in a fresh prefix can
+        time out."""
+        bin_dir = DEFAULT_BIN if self.bundle_dir is None else \
+            os.path.join(os.path.dirname(self.bundle_dir), "bin")
+        provisioner = os.path.join(bin_dir, PROVISIONER)
+        if not os.path.exists(provisioner):
+            raise RuntimeError(f"{provisioner} is not built")
+        exe = self.windows_path(os.path.join(app_dir, "varn_vpn.exe"))
+        result = self.wine([provisioner, exe, WINE_USER_SID])
+        if result.returncode != 0:
             raise RuntimeError(
-                f"installer mode exited with {result.returncode}")
+                f"provisioning exited with {result.returncode}")
         # No configuration file yet, so the service host ends at once; this
         # only brings the service manager's helpers up.
         self.wine(["sc", "start", SERVICE_NAME], capture=True)
         time.sleep(1)
         self.wine(["sc", "stop", SERVICE_NAME], capture=True)
-        return result.returncode
 
 
 class VirtualDisplay:

@@ -1,5 +1,5 @@
-// The registration functions of the four plug-in libraries, imported at load
-// time through import libraries made from the .def files beside this header.
+// The registration functions of the four plug-in libraries, bound on first
+// use through import libraries made from the .def files beside this header.
 #ifndef APP_PLUGIN_IMPORTS_PLUGIN_REGISTRANTS_H_
 #define APP_PLUGIN_IMPORTS_PLUGIN_REGISTRANTS_H_
 

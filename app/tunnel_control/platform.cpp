@@ -25,6 +25,7 @@ const Platform kRealPlatform = {
     ::SetNamedSecurityInfoW,
     ::OpenProcessToken,
     ::GetTokenInformation,
+    ::LookupAccountSidW,
     ::GetCurrentProcess,
     ::CloseHandle,
     ::CreateDirectoryW,

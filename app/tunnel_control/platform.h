@@ -47,6 +47,7 @@ struct Platform {
   decltype(&::SetNamedSecurityInfoW) SetNamedSecurityInfoW;
   decltype(&::OpenProcessToken) OpenProcessToken;
   decltype(&::GetTokenInformation) GetTokenInformation;
+  decltype(&::LookupAccountSidW) LookupAccountSidW;
 
   // Processes, files, modules, memory and time (kernel32).
   decltype(&::GetCurrentProcess) GetCurrentProcess;

@@ -5,6 +5,7 @@
 #include "app/tunnel_control/scoped_handles.h"
 #include "app/tunnel_control/service_control.h"
 #include "app/tunnel_control/tunnel_config.h"
+#include "app/tunnel_control/user_sid.h"
 
 namespace tunnel_control {
 namespace {
@@ -16,13 +17,8 @@ constexpr wchar_t kServiceSddlPrefix[] =
 constexpr ULONGLONG kStopWaitMs = 10'000;
 constexpr DWORD kPollIntervalMs = 250;
 
-// True when `sid` is a SID string Windows accepts.
-bool IsValidSidString(const std::wstring& sid) {
-  PSID parsed = nullptr;
-  if (!Os().ConvertStringSidToSidW(sid.c_str(), &parsed)) return false;
-  ScopedLocalMemory parsed_owner(parsed);
-  return true;
-}
+// True when `sid` names one user: it goes into both SDDLs as it stands.
+bool IsValidSidString(const std::wstring& sid) { return IsSingleUserSid(sid); }
 
 // Creates the data directory, or accepts an existing one only when it is a
 // plain directory: a junction planted by another user would redirect the

@@ -4,12 +4,12 @@
     run_e2e.py BUNDLE_DIR OBJDUMP WINDRES
 
 Installs the bundle in a private prefix, provisions the tunnel service with
-the app's installer mode, and lets the stand-in engine's scenarios play the
-UI: the flow of the tunnel channel, the window's start-up, the plug-ins, the
-entry arguments, closing, a bundle without its data folder, the window
-thread's responsiveness while a slow connect waits, and closing the app
-while that connect runs. Exits non-zero when any
-check fails.
+the installer's definition (tools/wine_app.py), and lets the stand-in
+engine's scenarios play the UI: the flow of the tunnel channel, the window's
+start-up, the plug-ins, the entry arguments, closing, a dwmapi.dll planted
+beside the exe, a bundle without its data folder or its engine library, the
+window thread's responsiveness while a slow connect waits, and closing the
+app while that connect runs. Exits non-zero when any check fails.
 """
 
 import os
@@ -93,6 +93,9 @@ close
 # From the posted WM_CLOSE to the end of the process. Without Wine's virtual
 # desktop Wine's X11 driver alone takes about 2 s to let a window go.
 CLOSE_LIMIT_S = 4.0
+
+THEME_KEY = ("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\"
+             "Themes\\Personalize")
 
 
 class Checks:
@@ -254,8 +257,9 @@ def check_imports(checks, exe, objdump, prefix):
     for dll in dlls:
         checks.expect(dll.lower() in bundled or dll.lower() in system32,
                       f"imports {dll}: bundled or a system library")
-    checks.expect(bundled <= {d.lower() for d in dlls},
-                  "imports the engine and all four plug-ins at load time")
+    # The one-shot modes must not load them: the exe binds them on first use.
+    checks.expect(not bundled & {d.lower() for d in dlls},
+                  "binds neither the engine nor a plug-in at load time")
 
 
 def check_resources(checks, exe, windres):
@@ -285,8 +289,16 @@ def main():
     prefix = wine_app.WinePrefix(display.display)
     try:
         app_dir = prefix.install_bundle(bundle)
-        code = prefix.provision_service(app_dir)
-        print(f"service provisioned (installer exit {code})")
+        # Marks its own load: neither the app nor the service may take a
+        # system library from the app's folder.
+        planted = os.path.join(app_dir, "dwmapi.dll")
+        shutil.copy(os.path.join(bundle, "..", "bin", "planted",
+                                 "planted.dll"), planted)
+        # A theme value, so the window calls into dwmapi.dll.
+        prefix.wine(["reg", "add", THEME_KEY, "/v", "AppsUseLightTheme",
+                     "/t", "REG_DWORD", "/d", "0", "/f"], capture=True)
+        prefix.provision_service(app_dir)
+        print("service provisioned")
         check_imports(checks, os.path.join(bundle, "varn_vpn.exe"), objdump,
                       prefix)
         check_resources(checks, os.path.join(bundle, "varn_vpn.exe"), windres)
@@ -297,6 +309,9 @@ def main():
         print("\n".join("    " + line
                         for line in wine_app.format_transcript(events)))
         check_flow(checks, exit_code, events)
+
+        checks.expect(not os.path.exists(planted + ".loaded"),
+                      "dwmapi.dll planted beside the exe stays unloaded")
 
         print("responsiveness:")
         exit_code, events = wine_app.run_app(
@@ -329,6 +344,15 @@ def main():
         checks.expect(exit_code == 1, f"exits 1 (got {exit_code})")
         checks.expect(any(e["event"] == "engine_refused" for e in events),
                       "the engine refused to start")
+
+        print("without the engine library:")
+        no_engine_dir = prefix.install_bundle(bundle,
+                                              "Program Files/Varn No Engine")
+        os.remove(os.path.join(no_engine_dir, "flutter_windows.dll"))
+        exit_code, events = wine_app.run_app(
+            prefix, no_engine_dir, [], "close\n", work, "no_engine",
+            timeout=60)
+        checks.expect(exit_code == 1, f"exits 1 (got {exit_code})")
     finally:
         prefix.close()
         display.close()

@@ -195,6 +195,21 @@ TEST_F(InstallModeTest, BadSidExitsTenAndCreatesNothing) {
   }
 }
 
+// Wine's own SID parser takes aliases and loose forms; the installer takes
+// one user's account in canonical form only.
+TEST_F(InstallModeTest, SidOfNoSingleUserExitsTenAndCreatesNothing) {
+  const std::wstring exe = PlaceApp(folder_);
+  for (const std::wstring arguments :
+       {L"WD", L"BU", L"AU", L"S-1-1-0", L"S-1-5-32-544", L"S-1-5-18",
+        L"s-1-5-21-1-2-3-1001", L"\" S-1-5-21-1-2-3-1001\"",
+        L"S-1-5-21-1-2-3-01001", L"S-1-5-21-1-2-3-513"}) {
+    SCOPED_TRACE(Utf8(L"arguments: " + arguments));
+    EXPECT_EQ(Install(exe, arguments), 10u);
+    EXPECT_FALSE(FileExists(DataDirectory()));
+    EXPECT_TRUE(ServiceGone());
+  }
+}
+
 TEST_F(InstallModeTest, ValidSidCreatesTheDirectoryAndTheService) {
   const std::wstring exe = PlaceApp(folder_);
   EXPECT_EQ(Install(exe, kUserSid), kInstallExitUnderWine);
@@ -238,6 +253,17 @@ TEST_F(InstallModeTest, RunFromAMovedExecutableRewritesTheDefinition) {
   const auto definition = ReadDefinition(service.Get());
   ASSERT_TRUE(definition.has_value());
   ExpectDefinitionFor(*definition, moved_exe);
+}
+
+// Both modes run elevated: libraries planted in the exe's folder under the
+// names of ones the windowed application uses must stay unloaded.
+TEST_F(InstallModeTest, PrivilegedModesLoadNoPlantedLibrary) {
+  const std::wstring exe = PlaceApp(folder_);
+  ASSERT_TRUE(PlantLibraries(folder_.path()));
+  EXPECT_EQ(Install(exe, kUserSid), kInstallExitUnderWine);
+  EXPECT_EQ(Uninstall(exe), 0u);
+  EXPECT_EQ(LoadedPlantedLibraries(folder_.path()),
+            std::vector<std::wstring>{});
 }
 
 TEST_F(InstallModeTest, UninstallRemovesTheServiceAndTheConfig) {

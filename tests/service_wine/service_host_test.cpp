@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/service_wine/wine_test_support.h"
 
@@ -185,6 +186,42 @@ TEST_F(ServiceHostTest, StandInSectionStopsTheTunnelUnasked) {
   EXPECT_EQ(stopped.last.dwServiceSpecificExitCode, 2u);
   // The library reports failure, which the host maps to exit code 4.
   EXPECT_EQ(ExitCodeAfterEnd(process), 4u);
+}
+
+// The host runs as SYSTEM: of its folder it may load the tunnel library only,
+// and a missing engine library must not keep it from its own exit codes.
+TEST_F(ServiceHostTest, LoadsNothingFromItsFolderButTheTunnelLibrary) {
+  struct Row {
+    const char* engine;     // "planted" or "missing"
+    const wchar_t* tunnel;  // variant folder, "" for the working one, or null
+    DWORD exit_code;
+  };
+  for (const Row& row :
+       {Row{"planted", nullptr, 2}, Row{"planted", L"", 4},
+        Row{"missing", L"tunnel_no_export", 3}, Row{"missing", L"", 4}}) {
+    SCOPED_TRACE(std::string("engine ") + row.engine);
+    TempFolder folder;
+    const std::wstring exe = PlaceApp(folder.path());
+    ASSERT_FALSE(exe.empty());
+    ASSERT_TRUE(PlantLibraries(folder.path()));
+    if (std::string(row.engine) == "missing") {
+      ASSERT_TRUE(::DeleteFileW(folder.File(L"flutter_windows.dll").c_str()));
+    }
+    if (row.tunnel != nullptr) {
+      const std::wstring variant(row.tunnel);
+      const std::wstring from = BinFolder() +
+                                (variant.empty() ? L"" : L"\\" + variant) +
+                                L"\\tunnel.dll";
+      ASSERT_EQ(CopyOver(from, folder.File(L"tunnel.dll")), 0u);
+    }
+    ASSERT_TRUE(WriteTextFile(folder.File(L"VarnVPN.conf"), ValidConfig()));
+
+    EXPECT_EQ(
+        RunProgram(exe, L"/service " + Quoted(folder.File(L"VarnVPN.conf"))),
+        row.exit_code);
+    EXPECT_EQ(LoadedPlantedLibraries(folder.path()),
+              std::vector<std::wstring>{});
+  }
 }
 
 TEST_F(ServiceHostTest, ExitsTwoWithoutTunnelLibrary) {

@@ -75,6 +75,23 @@ std::wstring PlaceApp(const std::wstring& folder) {
   return copied ? exe : std::wstring();
 }
 
+bool PlantLibraries(const std::wstring& folder) {
+  bool placed = true;
+  for (const wchar_t* name : kPlantedLibraries) {
+    placed = placed && CopyOver(BinFolder() + L"\\planted\\planted.dll",
+                                folder + L"\\" + name) == 0;
+  }
+  return placed;
+}
+
+std::vector<std::wstring> LoadedPlantedLibraries(const std::wstring& folder) {
+  std::vector<std::wstring> loaded;
+  for (const wchar_t* name : kPlantedLibraries) {
+    if (FileExists(folder + L"\\" + name + L".loaded")) loaded.push_back(name);
+  }
+  return loaded;
+}
+
 DWORD CopyOver(const std::wstring& from, const std::wstring& to) {
   return ::CopyFileW(from.c_str(), to.c_str(), FALSE) ? 0 : ::GetLastError();
 }

@@ -81,10 +81,22 @@ class TempFolder {
 // varn_vpn.exe and the stand-in DLLs too.
 std::wstring BinFolder();
 
-// Copies varn_vpn.exe and every library it loads at start-up (all DLLs of
-// the bin folder but tunnel.dll, which each test chooses) into `folder`;
+// Copies varn_vpn.exe and the libraries a bundle holds beside it (all DLLs
+// of the bin folder but tunnel.dll, which each test chooses) into `folder`;
 // returns the executable's new path, or an empty string on failure.
 std::wstring PlaceApp(const std::wstring& folder);
+
+// The libraries a privileged mode must not load from the exe's folder: one
+// the exe uses that is no KnownDLL, and the UI engine.
+inline constexpr const wchar_t* kPlantedLibraries[] = {L"dwmapi.dll",
+                                                       L"flutter_windows.dll"};
+
+// Replaces each of kPlantedLibraries in `folder` with a library that marks
+// its own load; returns false when one cannot be placed.
+bool PlantLibraries(const std::wstring& folder);
+
+// The planted libraries of `folder` that some process has loaded.
+std::vector<std::wstring> LoadedPlantedLibraries(const std::wstring& folder);
 
 // Copies `from` to `to`, overwriting; returns the Win32 error or 0.
 DWORD CopyOver(const std::wstring& from, const std::wstring& to);

@@ -198,6 +198,42 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
       {"not a SID", L"nobody", none, 10},
       {"SID with text", L"S-1-5-21-1-x", none, 10},
       {"SID with a quote", L"S-1-5-21-1)(A;;GA;;;WD", none, 10},
+      // Only one user's account in its canonical form: anything else would
+      // hand the tunnel and the key's directory to a group.
+      {"alias for everyone", L"WD", none, 10},
+      {"alias for users", L"BU", none, 10},
+      {"alias for authenticated users", L"AU", none, 10},
+      {"everyone", L"S-1-1-0", none, 10},
+      {"administrators", L"S-1-5-32-544", none, 10},
+      {"local system", L"S-1-5-18", none, 10},
+      {"lower case", L"s-1-5-21-100-200-300-1001", none, 10},
+      {"padded", L" S-1-5-21-100-200-300-1001", none, 10},
+      {"leading zero", L"S-1-5-21-100-200-300-01001", none, 10},
+      {"too few parts", L"S-1-5-21-100-200-1001", none, 10},
+      {"domain users group", L"S-1-5-21-100-200-300-513", none, 10},
+      {"resolves to a group", kUserA,
+       [](SimulatedPlatform& sim) { sim.AddAccount(kUserA, SidTypeGroup); },
+       10},
+      {"resolves to an alias", kUserA,
+       [](SimulatedPlatform& sim) { sim.AddAccount(kUserA, SidTypeAlias); },
+       10},
+      {"not convertible back", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.FailOnce("ConvertSidToStringSidW", ERROR_NOT_ENOUGH_MEMORY);
+       },
+       10},
+      {"built-in administrator account", L"S-1-5-21-100-200-300-500",
+       [](SimulatedPlatform& sim) {
+         sim.AddAccount(L"S-1-5-21-100-200-300-500", SidTypeUser);
+       },
+       0},
+      {"cloud account", L"S-1-12-1-3263842183-1245520385-2541742265-987654",
+       none, 0},
+      {"account lookup fails", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.FailOnce("LookupAccountSidW", ERROR_TRUSTED_RELATIONSHIP_FAILURE);
+       },
+       0},
       {"no program data", kUserA,
        [](SimulatedPlatform& sim) {
          sim.FailAlways("SHGetKnownFolderPath", ERROR_FILE_NOT_FOUND);

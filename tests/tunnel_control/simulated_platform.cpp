@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <cwctype>
+#include <iterator>
 #include <sstream>
 
 namespace tunnel_control::testing {
@@ -69,6 +71,10 @@ std::optional<std::vector<unsigned char>> ParseSid(const std::wstring& text) {
   for (const Alias& alias : kAliases) {
     if (text == alias.name) sid = alias.sid;
   }
+  // The system parsers are looser than the canonical form: a lower-case
+  // prefix and leading blanks pass.
+  sid.erase(0, sid.find_first_not_of(L' '));
+  if (sid.size() >= 1 && sid[0] == L's') sid[0] = L'S';
   if (sid.size() < 4 || sid.compare(0, 4, L"S-1-") != 0) return std::nullopt;
   std::vector<uint64_t> parts;
   size_t pos = 4;
@@ -825,6 +831,41 @@ struct SimulatedPlatform::Impl {
     return TRUE;
   }
 
+  static BOOL WINAPI LookupAccountSidW(LPCWSTR system, PSID sid, LPWSTR name,
+                                       LPDWORD name_length, LPWSTR domain,
+                                       LPDWORD domain_length,
+                                       PSID_NAME_USE use) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    const auto text = SidToText(sid);
+    s.Log("LookupAccountSidW(" + Quote(system) + ", " +
+          (text ? Quote(text->c_str()) : std::string("bad SID")) + ")");
+    if (DWORD e = s.NextFailure("LookupAccountSidW")) return Fail(e, FALSE);
+    if (!text || name_length == nullptr || domain_length == nullptr ||
+        use == nullptr) {
+      return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    auto account = s.accounts_.find(*text);
+    if (account == s.accounts_.end()) return Fail(ERROR_NONE_MAPPED, FALSE);
+    constexpr wchar_t kName[] = L"account";
+    constexpr wchar_t kDomain[] = L"SIMULATED";
+    const DWORD name_needed = static_cast<DWORD>(std::size(kName));
+    const DWORD domain_needed = static_cast<DWORD>(std::size(kDomain));
+    if (*name_length < name_needed || *domain_length < domain_needed ||
+        name == nullptr || domain == nullptr) {
+      *name_length = name_needed;
+      *domain_length = domain_needed;
+      return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    }
+    std::wmemcpy(name, kName, name_needed);
+    std::wmemcpy(domain, kDomain, domain_needed);
+    *name_length = name_needed - 1;
+    *domain_length = domain_needed - 1;
+    *use = account->second;
+    ::SetLastError(0);
+    return TRUE;
+  }
+
   // --- Kernel -----------------------------------------------------------
 
   static HANDLE WINAPI GetCurrentProcess() {
@@ -1247,6 +1288,7 @@ struct SimulatedPlatform::Impl {
         SetNamedSecurityInfoW,
         OpenProcessToken,
         GetTokenInformation,
+        LookupAccountSidW,
         GetCurrentProcess,
         CloseHandle,
         CreateDirectoryW,

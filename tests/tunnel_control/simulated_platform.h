@@ -194,6 +194,12 @@ class SimulatedPlatform {
   void AddLibrary(const std::wstring& path, Library library);
   int loaded_libraries() const { return loaded_libraries_; }
 
+  // Makes LookupAccountSidW resolve `sid` (canonical text) to an account of
+  // type `use`; other SIDs do not resolve (ERROR_NONE_MAPPED).
+  void AddAccount(const std::wstring& sid, SID_NAME_USE use) {
+    accounts_[sid] = use;
+  }
+
   // WriteFile writes at most this many bytes per call while set.
   void SetWriteLimit(std::optional<DWORD> limit) { write_limit_ = limit; }
 
@@ -293,6 +299,7 @@ class SimulatedPlatform {
   std::map<std::wstring, Node> nodes_;                         // lower-case
   std::map<std::wstring, Library> libraries_;                  // lower-case
   std::map<void*, std::wstring> loaded_modules_;
+  std::map<std::wstring, SID_NAME_USE> accounts_;  // canonical SID text
   int loaded_libraries_ = 0;
   std::wstring program_data_ = L"C:\\ProgramData";
   std::wstring module_path_ = L"C:\\Program Files\\Varn VPN\\varn_vpn.exe";

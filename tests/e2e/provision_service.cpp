@@ -1,0 +1,93 @@
+// Test support, never shipped: creates the tunnel service and its data
+// directory with the installer's definition, straight through the service
+// manager. Under Wine the installer rightly refuses every location (Wine
+// reports every file as owned by the user), so the end-to-end test and the
+// demo provision the service with this instead.
+//
+//   provision_service.exe EXE_PATH USER_SID
+//
+// Exit codes: 0 done, 1 usage, 2 data directory, 3 service manager,
+// 4 service definition, 5 service DACL. Failures are also written to stderr.
+#include <cstdio>
+#include <string>
+
+#include "app/tunnel_control/data_directory.h"
+#include "app/tunnel_control/scoped_handles.h"
+#include "app/tunnel_control/service_control.h"
+#include "app/tunnel_control/service_installer.h"
+#include "engine_client/win32.h"
+
+namespace {
+
+using tunnel_control::ScopedLocalMemory;
+using tunnel_control::ScopedServiceHandle;
+
+int Fail(int code, const char* what) {
+  std::fprintf(stderr, "provision_service: %s failed (error %lu)\n", what,
+               ::GetLastError());
+  return code;
+}
+
+int Provision(const std::wstring& exe, const std::wstring& user_sid) {
+  const std::wstring directory = tunnel_control::DataDirectoryPath();
+  if (directory.empty() || (!::CreateDirectoryW(directory.c_str(), nullptr) &&
+                            ::GetLastError() != ERROR_ALREADY_EXISTS)) {
+    return Fail(2, "creating the data directory");
+  }
+
+  ScopedServiceHandle manager(
+      ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return Fail(3, "OpenSCManagerW");
+  const std::wstring binary_path =
+      tunnel_control::ServiceBinaryPath(exe, tunnel_control::ConfigFilePath());
+  ScopedServiceHandle service(::CreateServiceW(
+      manager.Get(), tunnel_control::kTunnelServiceName,
+      tunnel_control::kServiceDisplayName, SERVICE_ALL_ACCESS,
+      SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+      binary_path.c_str(), nullptr, nullptr,
+      tunnel_control::kServiceDependencies, nullptr, nullptr));
+  if (!service) {
+    if (::GetLastError() != ERROR_SERVICE_EXISTS) {
+      return Fail(4, "CreateServiceW");
+    }
+    service.Reset(::OpenServiceW(
+        manager.Get(), tunnel_control::kTunnelServiceName, SERVICE_ALL_ACCESS));
+    if (!service ||
+        !::ChangeServiceConfigW(service.Get(), SERVICE_WIN32_OWN_PROCESS,
+                                SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                binary_path.c_str(), nullptr, nullptr,
+                                tunnel_control::kServiceDependencies, nullptr,
+                                nullptr, tunnel_control::kServiceDisplayName)) {
+      return Fail(4, "reconfiguring the existing service");
+    }
+  }
+  std::wstring description = tunnel_control::kServiceDescription;
+  SERVICE_DESCRIPTIONW description_info{description.data()};
+  if (!::ChangeServiceConfig2W(service.Get(), SERVICE_CONFIG_DESCRIPTION,
+                               &description_info)) {
+    return Fail(4, "setting the description");
+  }
+
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          tunnel_control::ServiceSddl(user_sid).c_str(), SDDL_REVISION_1,
+          &descriptor, nullptr)) {
+    return Fail(5, "converting the service SDDL");
+  }
+  ScopedLocalMemory descriptor_owner(descriptor);
+  if (!::SetServiceObjectSecurity(service.Get(), DACL_SECURITY_INFORMATION,
+                                  descriptor)) {
+    return Fail(5, "SetServiceObjectSecurity");
+  }
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: provision_service.exe EXE_PATH USER_SID\n");
+    return 1;
+  }
+  return Provision(argv[1], argv[2]);
+}
