@@ -45,6 +45,8 @@ struct Platform {
   decltype(&::GetSecurityDescriptorDacl) GetSecurityDescriptorDacl;
   decltype(&::GetSecurityDescriptorOwner) GetSecurityDescriptorOwner;
   decltype(&::SetNamedSecurityInfoW) SetNamedSecurityInfoW;
+  decltype(&::GetSecurityInfo) GetSecurityInfo;
+  decltype(&::SetSecurityInfo) SetSecurityInfo;
   decltype(&::OpenProcessToken) OpenProcessToken;
   decltype(&::GetTokenInformation) GetTokenInformation;
 
@@ -56,6 +58,13 @@ struct Platform {
   decltype(&::CreateFileW) CreateFileW;
   decltype(&::WriteFile) WriteFile;
   decltype(&::DeleteFileW) DeleteFileW;
+  decltype(&::GetFileInformationByHandleEx) GetFileInformationByHandleEx;
+  decltype(&::SetFileInformationByHandle) SetFileInformationByHandle;
+  decltype(&::GetFinalPathNameByHandleW) GetFinalPathNameByHandleW;
+  decltype(&::GetDriveTypeW) GetDriveTypeW;
+  decltype(&::FindFirstFileW) FindFirstFileW;
+  decltype(&::FindNextFileW) FindNextFileW;
+  decltype(&::FindClose) FindClose;
   decltype(&::GetModuleFileNameW) GetModuleFileNameW;
   decltype(&::LoadLibraryExW) LoadLibraryExW;
   decltype(&::GetProcAddress) GetProcAddress;
