@@ -229,7 +229,8 @@ bool IsProtectedDacl(const std::wstring& dacl) {
 // The entries a new child of a directory with `parent_dacl` inherits, as
 // SDDL ACEs with the ID flag. Empty when the parent has no DACL.
 std::vector<std::wstring> InheritedAces(const std::wstring& parent_dacl,
-                                        bool child_is_directory) {
+                                        bool child_is_directory,
+                                        const std::wstring& creator) {
   std::vector<std::wstring> aces;
   for (const std::wstring& ace : SddlAces(parent_dacl)) {
     const std::vector<std::wstring> f = SplitFields(ace);
@@ -248,6 +249,17 @@ std::vector<std::wstring> InheritedAces(const std::wstring& parent_dacl,
       if (!ci && np) continue;
     } else if (!oi) {
       continue;
+    }
+    const bool creator_owner = f[5] == L"CO" || f[5] == L"S-1-3-0";
+    // CREATOR OWNER becomes the creator on the child itself and stays
+    // inheritable below it.
+    if (creator_owner && (child_is_directory ? ci : oi) && !creator.empty()) {
+      aces.push_back(f[0] + L";ID;" + f[2] + L";" + f[3] + L";" + f[4] + L";" +
+                     creator);
+    }
+    if (creator_owner && (!child_is_directory || np)) continue;
+    if (creator_owner && flags.find(L"IO") == std::wstring::npos) {
+      flags += L"IO";
     }
     flags += L"ID";
     aces.push_back(f[0] + L";" + flags + L";" + f[2] + L";" + f[3] + L";" +
@@ -894,7 +906,7 @@ struct SimulatedPlatform::Impl {
         Node* parent = s.FindNode(ParentOf(key));
         if (parent != nullptr) {
           for (const std::wstring& ace :
-               InheritedAces(parent->dacl, node.directory)) {
+               InheritedAces(parent->dacl, node.directory, node.owner)) {
             aces.push_back(ace);
           }
         }
@@ -1914,7 +1926,7 @@ void SimulatedPlatform::SetModulePath(const std::wstring& path) {
     directory.owner = kTrustedInstaller;
     directory.dacl = kProtectedFolderDacl;
   }
-  if (FindNode(path) == nullptr) {
+  if (!Resolve(path, true).node) {
     Node& exe = AddFile(path, "MZ");
     exe.owner = L"BA";
     exe.dacl = kProtectedFileDacl;
@@ -1925,12 +1937,9 @@ void SimulatedPlatform::RunAs(const User& caller,
                               const std::function<void()>& action) {
   std::lock_guard lock(mutex_);
   const User saved = user_;
-  const bool saved_hook = in_hook_;
   user_ = caller;
-  in_hook_ = true;
   action();
   user_ = saved;
-  in_hook_ = saved_hook;
 }
 
 SimulatedPlatform::Resolved SimulatedPlatform::Resolve(const std::wstring& path,
@@ -2066,7 +2075,8 @@ void SimulatedPlatform::InitNewObject(Node& node,
   node.owner = user_.system ? L"SY" : user_.elevated ? L"BA" : user_.sid;
   std::shared_ptr<Node> parent = NodeAt(parent_key);
   if (parent == nullptr || parent->dacl.empty()) return;
-  node.dacl = JoinDacl(L"AI", InheritedAces(parent->dacl, node.directory));
+  node.dacl =
+      JoinDacl(L"AI", InheritedAces(parent->dacl, node.directory, node.owner));
 }
 
 void SimulatedPlatform::PropagateInheritance(
@@ -2085,7 +2095,7 @@ void SimulatedPlatform::PropagateInheritance(
       }
     }
     for (const std::wstring& ace :
-         InheritedAces(directory->dacl, child->directory)) {
+         InheritedAces(directory->dacl, child->directory, child->owner)) {
       aces.push_back(ace);
     }
     child->dacl = JoinDacl(AclFlags(child->dacl), aces);

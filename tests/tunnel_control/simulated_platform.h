@@ -218,6 +218,7 @@ class SimulatedPlatform {
   // hooked nor logged.
   std::function<void(const std::string& function)> before_call;
   // Runs `action` with `caller` as the identity every access check uses.
+  // Inside before_call this is the attacker's process.
   void RunAs(const User& caller, const std::function<void()>& action);
   // What a process of the current caller can do by itself, checked like
   // Windows checks it; each returns 0 or the error.
