@@ -44,7 +44,6 @@ struct Platform {
       ConvertStringSecurityDescriptorToSecurityDescriptorW;
   decltype(&::GetSecurityDescriptorDacl) GetSecurityDescriptorDacl;
   decltype(&::GetSecurityDescriptorOwner) GetSecurityDescriptorOwner;
-  decltype(&::SetNamedSecurityInfoW) SetNamedSecurityInfoW;
   decltype(&::GetSecurityInfo) GetSecurityInfo;
   decltype(&::SetSecurityInfo) SetSecurityInfo;
   decltype(&::OpenProcessToken) OpenProcessToken;
@@ -54,7 +53,6 @@ struct Platform {
   decltype(&::GetCurrentProcess) GetCurrentProcess;
   decltype(&::CloseHandle) CloseHandle;
   decltype(&::CreateDirectoryW) CreateDirectoryW;
-  decltype(&::GetFileAttributesW) GetFileAttributesW;
   decltype(&::CreateFileW) CreateFileW;
   decltype(&::WriteFile) WriteFile;
   decltype(&::DeleteFileW) DeleteFileW;

@@ -883,7 +883,7 @@ struct SimulatedPlatform::Impl {
   }
 
   // Applies owner and DACL text to `node` as a change by the caller, with
-  // the checks both SetNamedSecurityInfoW and SetSecurityInfo make.
+  // the checks SetSecurityInfo makes.
   static DWORD ApplySecurity(SimulatedPlatform& s, Node& node,
                              const std::wstring& key, SECURITY_INFORMATION info,
                              const Descriptor* owner_source,
@@ -919,43 +919,6 @@ struct SimulatedPlatform::Impl {
     s.NotePrivileged(key);
     if (dacl_source && node.directory) s.PropagateInheritance(key);
     return ERROR_SUCCESS;
-  }
-
-  static DWORD WINAPI SetNamedSecurityInfoW(LPWSTR name, SE_OBJECT_TYPE type,
-                                            SECURITY_INFORMATION info,
-                                            PSID owner, PSID group, PACL dacl,
-                                            PACL sacl) {
-    SimulatedPlatform& s = Sim();
-    std::lock_guard lock(s.mutex_);
-    s.Log("SetNamedSecurityInfoW(" + Quote(name) + ", " + std::to_string(type) +
-          ", " + Hex(info) + ")");
-    if (DWORD e = s.NextFailure("SetNamedSecurityInfoW")) return e;
-    if (name == nullptr || type != SE_FILE_OBJECT || group != nullptr ||
-        sacl != nullptr) {
-      return ERROR_INVALID_PARAMETER;
-    }
-    const Descriptor* dacl_source = nullptr;
-    const Descriptor* owner_source = nullptr;
-    if (info & DACL_SECURITY_INFORMATION) {
-      dacl_source = DescriptorOf(s, dacl, kDaclOffset);
-      if (dacl_source == nullptr) return ERROR_INVALID_ACL;
-    }
-    if (info & OWNER_SECURITY_INFORMATION) {
-      owner_source = DescriptorOf(s, owner, kOwnerOffset);
-      if (owner_source == nullptr) return ERROR_INVALID_OWNER;
-    }
-    // The name is looked up anew, and a junction sends the change to its
-    // target.
-    const Resolved r = s.Resolve(name, true);
-    if (!r.node) return r.error;
-    DWORD needed = 0;
-    if (dacl_source) needed |= WRITE_DAC;
-    if (owner_source) needed |= WRITE_OWNER;
-    const bool may = s.user_.elevated || s.user_.system ||
-                     s.Grants(*r.node, ParentOf(r.key), needed) ||
-                     r.node->owner == s.user_.sid;
-    if (!may) return ERROR_ACCESS_DENIED;
-    return ApplySecurity(s, *r.node, r.key, info, owner_source, dacl_source);
   }
 
   static DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type,
@@ -1146,21 +1109,6 @@ struct SimulatedPlatform::Impl {
     Create(s, r.key, path, true, security);
     ::SetLastError(0);
     return TRUE;
-  }
-
-  static DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
-    SimulatedPlatform& s = Sim();
-    std::lock_guard lock(s.mutex_);
-    s.Log("GetFileAttributesW(" + Quote(path) + ")");
-    if (DWORD e = s.NextFailure("GetFileAttributesW")) {
-      return Fail(e, INVALID_FILE_ATTRIBUTES);
-    }
-    if (path == nullptr)
-      return Fail(ERROR_INVALID_PARAMETER, INVALID_FILE_ATTRIBUTES);
-    const Resolved r = s.Resolve(path, false);
-    if (!r.node) return Fail(r.error, INVALID_FILE_ATTRIBUTES);
-    ::SetLastError(0);
-    return Attributes(*r.node);
   }
 
   static DWORD Attributes(const Node& node) {
@@ -1712,7 +1660,6 @@ struct SimulatedPlatform::Impl {
         ConvertStringSecurityDescriptorToSecurityDescriptorW,
         GetSecurityDescriptorDacl,
         GetSecurityDescriptorOwner,
-        SetNamedSecurityInfoW,
         GetSecurityInfo,
         SetSecurityInfo,
         OpenProcessToken,
@@ -1720,7 +1667,6 @@ struct SimulatedPlatform::Impl {
         GetCurrentProcess,
         CloseHandle,
         CreateDirectoryW,
-        GetFileAttributesW,
         CreateFileW,
         WriteFile,
         DeleteFileW,
@@ -1918,11 +1864,14 @@ void SimulatedPlatform::SetModulePath(const std::wstring& path) {
   // unless a test weakens that.
   const size_t slash = path.find_last_of(L'\\');
   if (slash == std::wstring::npos || path.size() >= MAX_PATH) return;
-  std::wstring folder = path.substr(0, slash);
-  for (std::wstring above = folder; ParentOf(above).size() >= 2;
+  std::vector<std::wstring> missing;
+  for (std::wstring above = path.substr(0, slash);
+       above.size() > 2 && FindNode(above) == nullptr;
        above = ParentOf(above)) {
-    if (FindNode(above) != nullptr) break;
-    Node& directory = AddDirectory(above);
+    missing.push_back(above);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    Node& directory = AddDirectory(*it);
     directory.owner = kTrustedInstaller;
     directory.dacl = kProtectedFolderDacl;
   }

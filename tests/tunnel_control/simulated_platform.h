@@ -267,7 +267,7 @@ class SimulatedPlatform {
   // --- Failure injection ------------------------------------------------
   // Makes `function` (a Platform field name, e.g. "OpenServiceW") fail with
   // `error`. Uses are counted from the moment the rule is added, from 1.
-  // For functions that return a status (SetNamedSecurityInfoW) the status
+  // For functions that return a status (SetSecurityInfo) the status
   // is `error`; for SHGetKnownFolderPath it is HRESULT_FROM_WIN32(error).
   // A failing call changes nothing in the simulation.
   void FailAlways(const std::string& function, DWORD error);
