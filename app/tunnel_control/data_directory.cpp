@@ -206,9 +206,11 @@ DirectoryResult PrepareDataDirectory(const std::wstring& directory,
   if (!security || !IsSystemOrAdministrators(security->owner)) {
     return DirectoryResult::kRefused;
   }
-  // Setting the DACL also passes the new inherited entries on to the files
-  // inside.
-  if (!ApplyDescriptor(handle.Get(), descriptor.Get()) ||
+  // Links inside go before the DACL change passes the new inherited entries
+  // on to what the directory holds, and whatever the previous user added
+  // while its old rights still applied goes after it.
+  if (!SettleContents(directory) ||
+      !ApplyDescriptor(handle.Get(), descriptor.Get()) ||
       !SettleContents(directory) || !PlaceMarker(directory)) {
     return DirectoryResult::kNotSecured;
   }

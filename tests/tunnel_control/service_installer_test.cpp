@@ -267,7 +267,7 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
          sim.AddDirectory(kDataDirectory).owner = L"BA";
          sim.AddFile(std::wstring(kDataDirectory) + L"\\x", "").owner = kUserB;
          sim.FailAlways("SetFileInformationByHandle", ERROR_ACCESS_DENIED);
-         sim.FailOnUse("SetSecurityInfo", ERROR_ACCESS_DENIED, 2);
+         sim.FailOnUse("SetSecurityInfo", ERROR_ACCESS_DENIED, 1);
        },
        13},
       {"service manager down", kUserA,
