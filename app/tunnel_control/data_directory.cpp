@@ -141,6 +141,39 @@ bool PlaceMarker(const std::wstring& directory) {
   return true;
 }
 
+// A plain, single-named file of SYSTEM or the Administrators.
+bool IsTrustedPlainFile(HANDLE file) {
+  const std::optional<ObjectFacts> facts = QueryObject(file);
+  const std::optional<ObjectSecurity> security = ReadSecurity(file);
+  return facts && !facts->directory && !facts->reparse_point &&
+         facts->links == 1 && security &&
+         IsSystemOrAdministrators(security->owner);
+}
+
+// Creates the tunnel's log with its own security, or gives a kept one that
+// security. A name that appeared in between (the user may add files) is
+// removed once and the creation tried again.
+bool PlaceLog(const std::wstring& directory, const std::wstring& user_sid) {
+  const Descriptor descriptor(TunnelLogSddl(user_sid));
+  if (!descriptor) return false;
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.Get(), FALSE};
+  const std::wstring path = directory + L"\\" + kTunnelLogName;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    ScopedFileHandle created(Os().CreateFileW(path.c_str(), READ_CONTROL, 0,
+                                              &attributes, CREATE_NEW,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (created) return true;
+    if (::GetLastError() != ERROR_FILE_EXISTS) return false;
+    ScopedFileHandle existing = OpenEntry(path);
+    if (!existing) return false;
+    if (IsTrustedPlainFile(existing.Get())) {
+      return ApplyDescriptor(existing.Get(), descriptor.Get());
+    }
+    if (!DeleteObject(existing.Get())) return false;
+  }
+  return false;
+}
+
 // Opens the data directory itself and confirms it is the real one: a plain
 // directory, no link, at the expected path. Without delete sharing, so
 // nobody can rename it while the handle is open.
@@ -181,6 +214,10 @@ std::wstring ConfigFilePath() {
   return path;
 }
 
+std::wstring TunnelLogSddl(const std::wstring& user_sid) {
+  return L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;" + user_sid + L")";
+}
+
 std::wstring DataDirectorySddl(const std::wstring& user_sid) {
   return kDataDirectorySddlPrefix + user_sid + kDataDirectorySddlFiles +
          user_sid + L")";
@@ -211,7 +248,8 @@ DirectoryResult PrepareDataDirectory(const std::wstring& directory,
   // while its old rights still applied goes after it.
   if (!SettleContents(directory) ||
       !ApplyDescriptor(handle.Get(), descriptor.Get()) ||
-      !SettleContents(directory) || !PlaceMarker(directory)) {
+      !SettleContents(directory) || !PlaceMarker(directory) ||
+      !PlaceLog(directory, user_sid)) {
     return DirectoryResult::kNotSecured;
   }
   return DirectoryResult::kReady;

@@ -19,6 +19,11 @@ inline constexpr wchar_t kDirectoryMarkerName[] = L"keep.txt";
 inline constexpr wchar_t kDirectoryMarkerSddl[] =
     L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
 
+// The tunnel library's log in the data directory. SYSTEM writes it, so the
+// user may read it but neither replace nor delete it: a link put in its
+// place would steer SYSTEM's writes into another file.
+inline constexpr wchar_t kTunnelLogName[] = L"log.bin";
+
 // Returns the data directory path, or an empty string when the program-data
 // folder cannot be looked up. Computed anew at every call.
 std::wstring DataDirectoryPath();
@@ -34,6 +39,10 @@ std::wstring ConfigFilePath();
 // rights through an entry that applies to files only.
 std::wstring DataDirectorySddl(const std::wstring& user_sid);
 
+// Builds the SDDL of the tunnel's log for `user_sid`: owner Administrators,
+// SYSTEM and Administrators full control, the user read access.
+std::wstring TunnelLogSddl(const std::wstring& user_sid);
+
 enum class DirectoryResult {
   kReady,
   kRefused,     // not made, or not a plain directory of SYSTEM or the
@@ -45,7 +54,8 @@ enum class DirectoryResult {
 // takes over an existing one, through one handle that never follows a link.
 // Whatever else is inside and was not made by SYSTEM or the Administrators
 // (the configuration file always) is removed, or, if it is held open,
-// closed to everyone but them. Leaves the marker file in place.
+// closed to everyone but them. Leaves the marker file and the tunnel's log
+// in place, the log with the security of TunnelLogSddl(user_sid).
 DirectoryResult PrepareDataDirectory(const std::wstring& directory,
                                      const std::wstring& user_sid);
 

@@ -1,7 +1,7 @@
 // The /tunnel-install and /tunnel-uninstall modes under Wine's real service
 // manager and file system, run as child processes of copies of varn_vpn.exe.
-// Owner and DACL of the directory are left to the simulated tests: Wine
-// accepts them but keeps no file DACLs.
+// Owners, DACLs and a successful install are left to the simulated tests:
+// Wine keeps no file DACLs and reports every file as the user's.
 #include <gtest/gtest.h>
 
 #include <string>

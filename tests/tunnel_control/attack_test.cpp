@@ -343,6 +343,18 @@ const Attack kAttacks[] = {
                   ? "SYSTEM wrote into a system folder"
                   : "";
      }},
+    {"granted user swaps the tunnel's log for a hard link to a system file",
+     [](Machine& m) {
+       m.Connect(kA, kKeyA);
+       m.As(kA, [&] {
+         Os().DeleteFileW(kLog);
+         return m.sim.MakeHardLink(kLog, kSystemFile);
+       });
+       m.Host();
+       return m.sim.FileContents(kSystemFile) != "system data"
+                  ? "SYSTEM wrote into a system file"
+                  : "";
+     }},
     {"granted user redirects the directory before an uninstall",
      [](Machine& m) {
        m.Connect(kA, kKeyA);

@@ -312,9 +312,9 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
        18},
       {"service SDDL not convertible", kUserA,
        [](SimulatedPlatform& sim) {
-         // After the directory's and the marker's descriptors.
+         // After the directory's, the marker's and the log's descriptors.
          sim.FailOnUse("ConvertStringSecurityDescriptorToSecurityDescriptorW",
-                       ERROR_NOT_ENOUGH_MEMORY, 3);
+                       ERROR_NOT_ENOUGH_MEMORY, 4);
        },
        19},
       {"service DACL refused", kUserA,

@@ -50,6 +50,8 @@ TEST_F(TunnelFilesTest, SecurityDescriptorsAreFixedStrings) {
                 kUserA + L")(A;OIIO;0x1301BF;;;" + kUserA + L")");
   EXPECT_EQ(std::wstring(kDirectoryMarkerSddl),
             L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)");
+  EXPECT_EQ(TunnelLogSddl(kUserA), L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;" +
+                                       std::wstring(kUserA) + L")");
 }
 
 // What the user may and may not do in a freshly prepared directory.
@@ -82,6 +84,9 @@ TEST_F(TunnelFilesTest, PreparedDirectoryLetsTheUserWriteButNotRedirect) {
     EXPECT_EQ(sim_.SetDacl(kDataDirectory, L"D:(A;;FA;;;WD)"),
               static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_FALSE(Os().DeleteFileW(marker.c_str()));
+    const std::wstring log = std::wstring(kDataDirectory) + L"\\log.bin";
+    EXPECT_EQ(sim_.Read(log), "");
+    EXPECT_FALSE(Os().DeleteFileW(log.c_str()));
     DeleteTunnelConfig();
     EXPECT_EQ(sim_.MakeJunction(kDataDirectory, L"C:\\Windows"),
               static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
