@@ -69,10 +69,10 @@ bool ApplyDescriptor(HANDLE object, PSECURITY_DESCRIPTOR descriptor) {
                               owner, nullptr, dacl, nullptr) == ERROR_SUCCESS;
 }
 
-// Opens the entry at `path` itself with as much of `wanted` as it gets:
-// its own DACL may shut the administrators out, while the directory's
-// delete-child right still lets them remove it, and a process holding it
-// open without delete sharing blocks only the deletion.
+// Opens the entry at `path` itself with as much access as it gets: its own
+// DACL may shut the administrators out, while the directory's delete-child
+// right still lets them remove it, and a process holding it open without
+// delete sharing blocks only the deletion.
 ScopedFileHandle OpenEntry(const std::wstring& path) {
   constexpr DWORD kAttempts[] = {
       DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
@@ -86,23 +86,29 @@ ScopedFileHandle OpenEntry(const std::wstring& path) {
   return ScopedFileHandle();
 }
 
+// A plain, single-named file of SYSTEM or the Administrators.
+bool IsTrustedPlainFile(HANDLE file) {
+  const std::optional<ObjectFacts> facts = QueryObject(file);
+  const std::optional<ObjectSecurity> security = ReadSecurity(file);
+  return facts && !facts->directory && !facts->reparse_point &&
+         facts->links == 1 && security &&
+         IsSystemOrAdministrators(security->owner);
+}
+
 // Keeps a plain, single-named file that SYSTEM or the Administrators made
 // (the marker, the tunnel's log) and removes anything else. The previous
 // user's files go: their owner could always re-grant itself access.
 bool SettleEntry(const std::wstring& path, const std::wstring& name) {
   ScopedFileHandle entry = OpenEntry(path);
   if (!entry) return false;
-  const std::optional<ObjectFacts> facts = QueryObject(entry.Get());
-  if (!facts) return false;
-  const std::optional<ObjectSecurity> security = ReadSecurity(entry.Get());
-  const bool plain_file =
-      !facts->directory && !facts->reparse_point && facts->links == 1;
   const std::wstring config_name = std::wstring(kTunnelName) + L".conf";
-  if (plain_file && security && IsSystemOrAdministrators(security->owner) &&
-      !SamePath(name, config_name)) {
+  if (!SamePath(name, config_name) && IsTrustedPlainFile(entry.Get())) {
     return true;
   }
   if (DeleteObject(entry.Get())) return true;
+  const std::optional<ObjectFacts> facts = QueryObject(entry.Get());
+  const bool plain_file =
+      facts && !facts->directory && !facts->reparse_point && facts->links == 1;
   // Held open without delete sharing, e.g. the configuration by the running
   // tunnel: it stays, but only SYSTEM and the Administrators can open it
   // from now on, and the next install removes it.
@@ -139,15 +145,6 @@ bool PlaceMarker(const std::wstring& directory) {
   Os().WriteFile(marker.Get(), kMarkerText, sizeof(kMarkerText) - 1, &written,
                  nullptr);
   return true;
-}
-
-// A plain, single-named file of SYSTEM or the Administrators.
-bool IsTrustedPlainFile(HANDLE file) {
-  const std::optional<ObjectFacts> facts = QueryObject(file);
-  const std::optional<ObjectSecurity> security = ReadSecurity(file);
-  return facts && !facts->directory && !facts->reparse_point &&
-         facts->links == 1 && security &&
-         IsSystemOrAdministrators(security->owner);
 }
 
 // Creates the tunnel's log with its own security, or gives a kept one that
