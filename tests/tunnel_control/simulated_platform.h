@@ -6,8 +6,14 @@
 //
 //   - a service manager with services (full configuration, DACL as SDDL,
 //     state) whose state changes are scripted over a virtual clock;
-//   - a file system (directories with owner and DACL, files with contents,
-//     attribute flags such as reparse points);
+//   - a file system: files and directories with owner and DACL, checked
+//     for each caller (a user, another user, an administrator, SYSTEM),
+//     inheritance on creation and on DACL changes, junctions and mount
+//     points that paths really pass through, hard links, handles with
+//     share modes that keep what they were granted, and security
+//     descriptors in Windows' binary layout;
+//   - another process: a hook before every call and the attacker's own
+//     operations (rename, junction, hard link, DACL change, kept handles);
 //   - a virtual clock: Sleep and timed-out waits advance GetTickCount64;
 //   - the module path, fake libraries with fake exports, the process token,
 //     the known folder, and ShellExecuteExW with a scriptable elevated run;
