@@ -44,7 +44,8 @@ struct Platform {
       ConvertStringSecurityDescriptorToSecurityDescriptorW;
   decltype(&::GetSecurityDescriptorDacl) GetSecurityDescriptorDacl;
   decltype(&::GetSecurityDescriptorOwner) GetSecurityDescriptorOwner;
-  decltype(&::SetNamedSecurityInfoW) SetNamedSecurityInfoW;
+  decltype(&::GetSecurityInfo) GetSecurityInfo;
+  decltype(&::SetSecurityInfo) SetSecurityInfo;
   decltype(&::OpenProcessToken) OpenProcessToken;
   decltype(&::GetTokenInformation) GetTokenInformation;
   decltype(&::LookupAccountSidW) LookupAccountSidW;
@@ -53,10 +54,16 @@ struct Platform {
   decltype(&::GetCurrentProcess) GetCurrentProcess;
   decltype(&::CloseHandle) CloseHandle;
   decltype(&::CreateDirectoryW) CreateDirectoryW;
-  decltype(&::GetFileAttributesW) GetFileAttributesW;
   decltype(&::CreateFileW) CreateFileW;
   decltype(&::WriteFile) WriteFile;
   decltype(&::DeleteFileW) DeleteFileW;
+  decltype(&::GetFileInformationByHandleEx) GetFileInformationByHandleEx;
+  decltype(&::SetFileInformationByHandle) SetFileInformationByHandle;
+  decltype(&::GetFinalPathNameByHandleW) GetFinalPathNameByHandleW;
+  decltype(&::GetDriveTypeW) GetDriveTypeW;
+  decltype(&::FindFirstFileW) FindFirstFileW;
+  decltype(&::FindNextFileW) FindNextFileW;
+  decltype(&::FindClose) FindClose;
   decltype(&::GetModuleFileNameW) GetModuleFileNameW;
   decltype(&::LoadLibraryExW) LoadLibraryExW;
   decltype(&::GetProcAddress) GetProcAddress;

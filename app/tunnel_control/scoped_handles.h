@@ -71,6 +71,13 @@ struct FileHandleTraits {
   static void Close(Type h) { Os().CloseHandle(h); }
 };
 
+// A directory search, closed with FindClose.
+struct FindHandleTraits {
+  using Type = HANDLE;
+  static Type Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(Type h) { Os().FindClose(h); }
+};
+
 // A block from a LocalAlloc-style API (SIDs, SID strings, descriptors).
 struct LocalMemoryTraits {
   using Type = HLOCAL;
@@ -88,6 +95,7 @@ struct CoTaskMemoryTraits {
 using ScopedServiceHandle = ScopedResource<ServiceHandleTraits>;
 using ScopedKernelHandle = ScopedResource<KernelHandleTraits>;
 using ScopedFileHandle = ScopedResource<FileHandleTraits>;
+using ScopedFindHandle = ScopedResource<FindHandleTraits>;
 using ScopedLocalMemory = ScopedResource<LocalMemoryTraits>;
 using ScopedCoTaskMemory = ScopedResource<CoTaskMemoryTraits>;
 

@@ -1,10 +1,10 @@
 #include "app/tunnel_control/service_installer.h"
 
 #include "app/tunnel_control/data_directory.h"
+#include "app/tunnel_control/install_location.h"
 #include "app/tunnel_control/platform.h"
 #include "app/tunnel_control/scoped_handles.h"
 #include "app/tunnel_control/service_control.h"
-#include "app/tunnel_control/tunnel_config.h"
 #include "app/tunnel_control/user_sid.h"
 
 namespace tunnel_control {
@@ -19,20 +19,6 @@ constexpr DWORD kPollIntervalMs = 250;
 
 // True when `sid` names one user: it goes into both SDDLs as it stands.
 bool IsValidSidString(const std::wstring& sid) { return IsSingleUserSid(sid); }
-
-// Creates the data directory, or accepts an existing one only when it is a
-// plain directory: a junction planted by another user would redirect the
-// DACL change to its target, and a file cannot hold the configuration.
-bool CreateDataDirectory(const std::wstring& directory) {
-  if (!Os().CreateDirectoryW(directory.c_str(), nullptr) &&
-      ::GetLastError() != ERROR_ALREADY_EXISTS) {
-    return false;
-  }
-  const DWORD attributes = Os().GetFileAttributesW(directory.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-}
 
 // Creates the service, or reconfigures the existing one with the same
 // definition. Returns 0 with `service` open, or the exit code.
@@ -104,13 +90,20 @@ int RunInstallMode(const std::wstring& user_sid) {
 
   const std::wstring data_directory = DataDirectoryPath();
   const std::wstring config_file = ConfigFilePath();
-  const std::wstring executable = ExecutablePath();
-  if (data_directory.empty() || config_file.empty() || executable.empty()) {
+  const std::wstring started_as = ExecutablePath();
+  if (data_directory.empty() || config_file.empty() || started_as.empty()) {
     return kInstallNoPath;
   }
-  if (!CreateDataDirectory(data_directory)) return kInstallDirectoryFailed;
-  if (!ProtectDataDirectory(data_directory, user_sid)) {
-    return kInstallDirectoryDaclFailed;
+  // The service runs this executable and the DLLs beside it as SYSTEM.
+  const std::wstring executable = ProtectedExecutablePath(started_as);
+  if (executable.empty()) return kInstallLocationUnprotected;
+  switch (PrepareDataDirectory(data_directory, user_sid)) {
+    case DirectoryResult::kReady:
+      break;
+    case DirectoryResult::kRefused:
+      return kInstallDirectoryFailed;
+    case DirectoryResult::kNotSecured:
+      return kInstallDirectoryDaclFailed;
   }
 
   ScopedServiceHandle manager(
@@ -149,7 +142,7 @@ int RunInstallMode(const std::wstring& user_sid) {
 
 int RunUninstallMode() {
   // First and always, so the private key goes even when the rest fails.
-  DeleteTunnelConfig();
+  DeleteConfigInDataDirectory();
 
   ScopedServiceHandle manager(
       Os().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));

@@ -21,6 +21,7 @@ enum InstallExitCode : int {
   kInstallSidTypeFailed = 18,
   kInstallSddlFailed = 19,
   kInstallServiceDaclFailed = 20,
+  kInstallLocationUnprotected = 21,
 };
 
 // Exit codes of RunUninstallMode.
@@ -52,10 +53,13 @@ std::wstring ServiceBinaryPath(const std::wstring& executable,
 std::wstring ServiceSddl(const std::wstring& user_sid);
 
 // Prepares the data directory for `user_sid` and creates or repairs the
-// tunnel service for that user. Returns an InstallExitCode.
+// tunnel service for that user. Refuses, before anything changes, when the
+// executable does not live where only trusted principals can change it.
+// Returns an InstallExitCode.
 int RunInstallMode(const std::wstring& user_sid);
 
-// Deletes the configuration file, stops and deletes the tunnel service.
+// Deletes the configuration file (from the real data directory only), stops
+// and deletes the tunnel service.
 // Returns an UninstallExitCode.
 int RunUninstallMode();
 

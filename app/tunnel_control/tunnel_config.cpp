@@ -15,11 +15,20 @@ bool WriteTunnelConfig(std::string_view config, OpError* error) {
     SetOpError(error, "config_write_failed", "Could not resolve %ProgramData%");
     return false;
   }
-  ScopedFileHandle file(Os().CreateFileW(path.c_str(), GENERIC_WRITE, 0,
-                                         nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+  // An existing file keeps its owner and DACL when reopened, and may be a
+  // link to another file: never write into it, always start a new one.
+  DWORD last_error = ERROR_SUCCESS;
+  if (!Os().DeleteFileW(path.c_str()) &&
+      ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+    last_error = ::GetLastError();
+  }
+  ScopedFileHandle file;
+  if (last_error == ERROR_SUCCESS) {
+    file.Reset(Os().CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) last_error = ::GetLastError();
+  }
   if (!file) {
-    const DWORD last_error = ::GetLastError();
     SetOpError(
         error, "config_write_failed",
         WithErrorNumber("Could not write the tunnel config", last_error));

@@ -8,9 +8,12 @@
 
 namespace tunnel_control {
 
-// Replaces the configuration file with exactly the bytes of `config`.
-// Returns true when the whole text is in the file; otherwise fills `error`
-// ("config_write_failed") and leaves no partial file behind.
+// Replaces the configuration file with exactly the bytes of `config`: the
+// old file is deleted and a new one created, which carries the directory's
+// inherited entries only. Returns true when the whole text is in the file;
+// otherwise fills `error` ("config_write_failed", with the number of the
+// error that stopped the deletion or the creation) and leaves no partial
+// file behind.
 bool WriteTunnelConfig(std::string_view config, OpError* error);
 
 // Deletes the configuration file if it can; silent in every case.

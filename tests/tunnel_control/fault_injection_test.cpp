@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "app/tunnel_control/elevated_install.h"
+#include "app/tunnel_control/error_texts.h"
 #include "app/tunnel_control/op_error.h"
 #include "app/tunnel_control/service_control.h"
+#include "app/tunnel_control/service_installer.h"
 #include "tests/tunnel_control/simulated_platform.h"
 
 namespace tunnel_control {
@@ -23,6 +25,9 @@ namespace {
 
 using testing::kConfigPath;
 using testing::kDataDirectory;
+using testing::kUserA;
+using testing::kUserB;
+using testing::Narrow;
 using testing::SimulatedPlatform;
 
 constexpr char kConfig[] =
@@ -96,6 +101,15 @@ bool IsVocabulary(const OpError& error) {
       return true;
     }
   }
+  return false;
+}
+
+// The install mode's exit code as the elevated launch reports it.
+bool Installed(int exit_code, OpError* error) {
+  if (exit_code == 0) return true;
+  SetOpError(error, "install_failed",
+             "Tunnel service install failed (helper exit code " +
+                 std::to_string(exit_code) + ")");
   return false;
 }
 
@@ -182,6 +196,17 @@ std::vector<Scenario> Scenarios() {
        [](SimulatedPlatform& sim) { sim.elevation().run_ms = 2'000; },
        [](OpError* e) { return RunElevatedInstall(e); },
        {}},
+      {"install over the previous user's directory",
+       [](SimulatedPlatform& sim) {
+         sim.user().elevated = true;
+         sim.AddDirectory(kDataDirectory).owner = L"BA";
+         sim.AddFile(kConfigPath, kOldConfig).owner = kUserA;
+         sim.AddFile(std::wstring(kDataDirectory) + L"\\log.bin", "log").owner =
+             L"SY";
+         sim.AddService(kTunnelServiceName);
+       },
+       [](OpError* e) { return Installed(RunInstallMode(kUserB), e); },
+       {kOldConfig}},
   };
 }
 
@@ -229,6 +254,9 @@ TEST_P(FaultInjectionTest, EveryCallFailingOnceEndsInADefinedState) {
             << "\"";
       }
       EXPECT_TRUE(sim.AllReleased()) << sim.LeakReport();
+      for (const std::wstring& path : sim.privileged_changes()) {
+        EXPECT_EQ(path.rfind(kDataDirectory, 0), 0u) << Narrow(path);
+      }
       const std::optional<std::string> file = sim.FileContents(kConfigPath);
       if (file) {
         bool whole = false;

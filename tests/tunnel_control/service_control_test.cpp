@@ -90,8 +90,11 @@ TEST_F(ServiceControlTest, EachOperationAsksForItsOwnAccessAndClosesInOrder) {
 
   ASSERT_TRUE(ConnectTunnel(kConfig, &error_)) << error_.message;
   std::vector<std::string> expected = {
-      manager, service + "0x34)", "ControlService(1)",
-      "CreateFileW" + file + ", 0x40000000, 0x0, 2, 0x80)",
+      manager,
+      service + "0x34)",
+      "ControlService(1)",
+      "DeleteFileW" + file + ")",
+      "CreateFileW" + file + ", 0x40000000, 0x0, 1, 0x80)",
       "StartServiceW(0, null)"};
   expected.insert(expected.end(), closes.begin(), closes.end());
   EXPECT_EQ(ManagerCalls(sim_), expected);

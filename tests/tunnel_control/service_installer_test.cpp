@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -28,8 +29,8 @@ constexpr wchar_t kServiceSddlPrefix[] =
     L"(A;;CCLCSWLOCRRC;;;IU)(A;;CCLCSWLOCRRC;;;SU)(A;;RPWPCCLCSWLOCRRC;;;";
 
 std::wstring ExpectedDirectoryDacl(const std::wstring& sid) {
-  return L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301BF;;;" + sid +
-         L")";
+  return L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200AB;;;" + sid +
+         L")(A;OIIO;0x1301BF;;;" + sid + L")";
 }
 
 class InstallTest : public ::testing::Test {
@@ -103,7 +104,7 @@ TEST_F(InstallTest, CreatesTheExactServiceAndDirectory) {
                 "CreateServiceW(\"WireGuardTunnel$VarnVPN\", 0xF01FF)"});
   EXPECT_EQ(sim_.CallsTo("CreateDirectoryW"),
             std::vector<std::string>{
-                "CreateDirectoryW(\"C:\\ProgramData\\VarnVPN\", null)"});
+                "CreateDirectoryW(\"C:\\ProgramData\\VarnVPN\", attributes)"});
   EXPECT_EQ(sim_.CallsTo("ChangeServiceConfig2W"),
             (std::vector<std::string>{"ChangeServiceConfig2W(5)",
                                       "ChangeServiceConfig2W(1)"}));
@@ -151,15 +152,23 @@ TEST_F(InstallTest, SecondUserTakesOverDirectoryAndService) {
   EXPECT_EQ(sddl.find(kUserA), std::wstring::npos);
 }
 
-// A folder planted under ProgramData before the install: accepted only as
-// a plain directory, and then it gets the Administrators as owner.
-TEST_F(InstallTest, ExistingPlainDirectoryIsTakenOver) {
+// A folder under ProgramData before the install: taken over when SYSTEM or
+// the Administrators own it, refused untouched otherwise.
+TEST_F(InstallTest, ExistingDirectoryIsTakenOverOnlyFromAdministrators) {
+  SimulatedPlatform::Node& existing = sim_.AddDirectory(kDataDirectory);
+  existing.owner = L"SY";
+  existing.dacl = L"D:(A;OICI;FA;;;WD)";
+  ASSERT_EQ(RunInstallMode(kUserA), 0);
+  EXPECT_EQ(existing.owner, L"BA");
+  EXPECT_EQ(existing.dacl, ExpectedDirectoryDacl(kUserA));
+
+  sim_.RemoveNode(kDataDirectory);
   SimulatedPlatform::Node& planted = sim_.AddDirectory(kDataDirectory);
   planted.owner = kUserB;
   planted.dacl = L"D:(A;OICI;FA;;;WD)";
-  ASSERT_EQ(RunInstallMode(kUserA), 0);
-  EXPECT_EQ(planted.owner, L"BA");
-  EXPECT_EQ(planted.dacl, ExpectedDirectoryDacl(kUserA));
+  EXPECT_EQ(RunInstallMode(kUserA), 12);
+  EXPECT_EQ(planted.security_changes, 0);
+  EXPECT_EQ(planted.owner, kUserB);
 }
 
 TEST_F(InstallTest, ExistingJunctionOrFileIsRefusedUntouched) {
@@ -170,14 +179,23 @@ TEST_F(InstallTest, ExistingJunctionOrFileIsRefusedUntouched) {
   EXPECT_EQ(RunInstallMode(kUserA), 12);
   EXPECT_EQ(target.security_changes, 0);
   EXPECT_EQ(junction.security_changes, 0);
-  EXPECT_EQ(sim_.CountCalls("SetNamedSecurityInfoW"), 0);
+  EXPECT_EQ(sim_.CountCalls("SetSecurityInfo"), 0);
   EXPECT_EQ(sim_.CountCalls("OpenSCManagerW"), 0);
 
   sim_.RemoveNode(kDataDirectory);
   sim_.AddFile(kDataDirectory, "not a directory");
   EXPECT_EQ(RunInstallMode(kUserA), 12);
-  EXPECT_EQ(sim_.CountCalls("SetNamedSecurityInfoW"), 0);
+  EXPECT_EQ(sim_.CountCalls("SetSecurityInfo"), 0);
   EXPECT_EQ(sim_.FindService(kServiceName), nullptr);
+}
+
+// The service gets the executable's real place, not the link it was started
+// through.
+TEST_F(InstallTest, BinaryPathIsTheExecutablesFinalPath) {
+  sim_.AddJunction(L"C:\\Tools\\varn", L"C:\\Program Files\\Varn VPN");
+  sim_.SetModulePath(L"C:\\Tools\\varn\\varn_vpn.exe");
+  ASSERT_EQ(RunInstallMode(kUserA), 0);
+  EXPECT_EQ(sim_.FindService(kServiceName)->binary_path, kBinaryPath);
 }
 
 // Every failing exit code of the installer, each from its own cause, with
@@ -251,11 +269,24 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
        12},
       {"program data missing", kUserA,
        [](SimulatedPlatform& sim) { sim.RemoveNode(L"C:\\ProgramData"); }, 12},
-      {"directory attributes unreadable", kUserA,
+      {"program data reached through a junction", kUserA,
        [](SimulatedPlatform& sim) {
-         sim.FailAlways("GetFileAttributesW", ERROR_ACCESS_DENIED);
+         sim.RemoveNode(L"C:\\ProgramData");
+         sim.AddJunction(L"C:\\ProgramData", L"D:\\Elsewhere");
        },
        12},
+      {"directory of the installing user itself", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.user().elevated = false;
+         sim.AddDirectory(kDataDirectory).owner = sim.user().sid;
+       },
+       12},
+      {"install location writable by users", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.FindNode(L"C:\\Program Files\\Varn VPN")->dacl +=
+             L"(A;;0x1301BF;;;BU)";
+       },
+       21},
       {"directory SDDL not convertible", kUserA,
        [](SimulatedPlatform& sim) {
          sim.FailOnce("ConvertStringSecurityDescriptorToSecurityDescriptorW",
@@ -264,13 +295,15 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
        13},
       {"directory DACL refused", kUserA,
        [](SimulatedPlatform& sim) {
-         sim.FailAlways("SetNamedSecurityInfoW", ERROR_ACCESS_DENIED);
+         sim.FailAlways("SetSecurityInfo", ERROR_ACCESS_DENIED);
        },
        13},
-      {"not elevated: the owner cannot be set", kUserA,
+      {"left-over file that cannot go", kUserA,
        [](SimulatedPlatform& sim) {
-         sim.user().elevated = false;
-         sim.AddDirectory(kDataDirectory).owner = sim.user().sid;
+         sim.AddDirectory(kDataDirectory).owner = L"BA";
+         sim.AddFile(std::wstring(kDataDirectory) + L"\\x", "").owner = kUserB;
+         sim.FailAlways("SetFileInformationByHandle", ERROR_ACCESS_DENIED);
+         sim.FailOnUse("SetSecurityInfo", ERROR_ACCESS_DENIED, 1);
        },
        13},
       {"service manager down", kUserA,
@@ -315,8 +348,9 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
        18},
       {"service SDDL not convertible", kUserA,
        [](SimulatedPlatform& sim) {
+         // After the directory's, the marker's and the log's descriptors.
          sim.FailOnUse("ConvertStringSecurityDescriptorToSecurityDescriptorW",
-                       ERROR_NOT_ENOUGH_MEMORY, 2);
+                       ERROR_NOT_ENOUGH_MEMORY, 4);
        },
        19},
       {"service DACL refused", kUserA,
@@ -337,8 +371,8 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
     c.setup(sim);
     EXPECT_EQ(RunInstallMode(c.sid), c.expected);
     EXPECT_TRUE(sim.AllReleased()) << sim.LeakReport();
-    if (c.expected == 10) {
-      // Nothing is created for a bad SID.
+    if (c.expected == 10 || c.expected == 21) {
+      // Nothing is created for a bad SID or an unprotected location.
       EXPECT_EQ(sim.FindNode(kDataDirectory), nullptr);
       EXPECT_EQ(sim.CountCalls("OpenSCManagerW"), 0);
     }
@@ -373,16 +407,24 @@ TEST_F(UninstallTest, StopsWaitsAndDeletesInOrder) {
   EXPECT_EQ(sim_.FindNode(kConfigPath), nullptr);
   EXPECT_EQ(sim_.now() - start, 750u);  // three polls of 250 ms
   const std::vector<std::string>& calls = sim_.calls();
-  const std::vector<std::string> head(calls.begin(), calls.begin() + 6);
-  EXPECT_EQ(head, (std::vector<std::string>{
-                      "SHGetKnownFolderPath(ProgramData, 0x0, null)",
-                      "CoTaskMemFree()",
-                      "DeleteFileW(\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\")",
-                      "OpenSCManagerW(null, null, 0x1)",
+  const auto manager =
+      std::find(calls.begin(), calls.end(), "OpenSCManagerW(null, null, 0x1)");
+  ASSERT_NE(manager, calls.end());
+  // The file goes first, by handle, opened without following a link.
+  const std::vector<std::string> head(calls.begin(), manager);
+  EXPECT_NE(std::find(head.begin(), head.end(),
+                      "CreateFileW(\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\", "
+                      "0x10080, 0x7, 3, 0x2200000)"),
+            head.end());
+  EXPECT_EQ(head.back(), "CloseHandle(file)");
+  const size_t next = static_cast<size_t>(manager - calls.begin()) + 1;
+  const std::vector<std::string> body(calls.begin() + next,
+                                      calls.begin() + next + 2);
+  EXPECT_EQ(body, (std::vector<std::string>{
                       "OpenServiceW(\"WireGuardTunnel$VarnVPN\", 0x10024)",
                       "ControlService(1)"}));
   // The first status query follows the stop control at once.
-  EXPECT_EQ(calls[6], "QueryServiceStatusEx(0, 36)");
+  EXPECT_EQ(calls[next + 2], "QueryServiceStatusEx(0, 36)");
   const std::vector<std::string> tail(calls.end() - 3, calls.end());
   EXPECT_EQ(tail, (std::vector<std::string>{"DeleteService()",
                                             "CloseServiceHandle(service)",
@@ -458,8 +500,7 @@ TEST(UninstallExitCodeTest, FailuresStillDeleteTheConfigurationFirst) {
     c.setup(sim);
     EXPECT_EQ(RunUninstallMode(), c.expected);
     EXPECT_EQ(sim.FindNode(kConfigPath), nullptr);
-    EXPECT_EQ(sim.calls()[2],
-              "DeleteFileW(\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\")");
+    EXPECT_EQ(sim.CountCalls("SetFileInformationByHandle"), 1);
     EXPECT_TRUE(sim.AllReleased()) << sim.LeakReport();
   }
 }

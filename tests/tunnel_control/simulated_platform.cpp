@@ -29,7 +29,7 @@ std::wstring Lower(const std::wstring& text) {
 // The node key of a path: lower case, no trailing separator.
 std::wstring PathKey(const std::wstring& path) {
   std::wstring key = Lower(path);
-  while (key.size() > 3 && key.back() == L'\\') key.pop_back();
+  while (key.size() > 2 && key.back() == L'\\') key.pop_back();
   return key;
 }
 
@@ -63,6 +63,7 @@ constexpr Alias kAliases[] = {
     {L"SY", L"S-1-5-18"}, {L"BA", L"S-1-5-32-544"}, {L"BU", L"S-1-5-32-545"},
     {L"IU", L"S-1-5-4"},  {L"SU", L"S-1-5-6"},      {L"WD", L"S-1-1-0"},
     {L"AU", L"S-1-5-11"}, {L"LS", L"S-1-5-19"},     {L"NS", L"S-1-5-20"},
+    {L"CO", L"S-1-3-0"},
 };
 
 // Parses "S-1-a-s1-s2..." or an alias into the binary SID layout.
@@ -185,6 +186,164 @@ DWORD CheckAcl(const std::wstring& acl) {
     pos = close + 1;
   }
   return 0;
+}
+
+// Access rights of an ACE with the generic bits mapped for files.
+DWORD MapGenericFileRights(DWORD rights) {
+  if (rights & GENERIC_READ) rights |= FILE_GENERIC_READ;
+  if (rights & GENERIC_WRITE) rights |= FILE_GENERIC_WRITE;
+  if (rights & GENERIC_EXECUTE) rights |= FILE_GENERIC_EXECUTE;
+  if (rights & GENERIC_ALL) rights |= FILE_ALL_ACCESS;
+  return rights &
+         ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+}
+
+// The inheritance flags of an SDDL ACE ("OICIIOID").
+BYTE ParseAceFlags(const std::wstring& flags) {
+  BYTE result = 0;
+  for (size_t i = 0; i + 1 < flags.size(); i += 2) {
+    const std::wstring flag = flags.substr(i, 2);
+    if (flag == L"OI") result |= OBJECT_INHERIT_ACE;
+    if (flag == L"CI") result |= CONTAINER_INHERIT_ACE;
+    if (flag == L"NP") result |= NO_PROPAGATE_INHERIT_ACE;
+    if (flag == L"IO") result |= INHERIT_ONLY_ACE;
+    if (flag == L"ID") result |= INHERITED_ACE;
+  }
+  return result;
+}
+
+bool HasAceFlag(const std::wstring& flags, const wchar_t* flag) {
+  for (size_t i = 0; i + 1 < flags.size(); i += 2) {
+    if (flags.compare(i, 2, flag) == 0) return true;
+  }
+  return false;
+}
+
+// The ACL flags of an SDDL DACL ("D:PAI(...)": "PAI").
+std::wstring AclFlags(const std::wstring& dacl) {
+  const size_t open = dacl.find(L'(');
+  return dacl.size() < 2
+             ? std::wstring()
+             : dacl.substr(2, open == std::wstring::npos ? std::wstring::npos
+                                                         : open - 2);
+}
+
+bool IsProtectedDacl(const std::wstring& dacl) {
+  return AclFlags(dacl).find(L'P') != std::wstring::npos;
+}
+
+// The entries a new child of a directory with `parent_dacl` inherits, as
+// SDDL ACEs with the ID flag. Empty when the parent has no DACL.
+std::vector<std::wstring> InheritedAces(const std::wstring& parent_dacl,
+                                        bool child_is_directory,
+                                        const std::wstring& creator) {
+  std::vector<std::wstring> aces;
+  for (const std::wstring& ace : SddlAces(parent_dacl)) {
+    const std::vector<std::wstring> f = SplitFields(ace);
+    if (f.size() != 6) continue;
+    const bool oi = HasAceFlag(f[1], L"OI");
+    const bool ci = HasAceFlag(f[1], L"CI");
+    const bool np = HasAceFlag(f[1], L"NP");
+    std::wstring flags;
+    if (child_is_directory) {
+      if (!oi && !ci) continue;
+      if (!np) {
+        if (oi) flags += L"OI";
+        if (ci) flags += L"CI";
+        if (!ci) flags += L"IO";  // only passed on to files below
+      }
+      if (!ci && np) continue;
+    } else if (!oi) {
+      continue;
+    }
+    const bool creator_owner = f[5] == L"CO" || f[5] == L"S-1-3-0";
+    // CREATOR OWNER becomes the creator on the child itself and stays
+    // inheritable below it.
+    if (creator_owner && (child_is_directory ? ci : oi) && !creator.empty()) {
+      aces.push_back(f[0] + L";ID;" + f[2] + L";" + f[3] + L";" + f[4] + L";" +
+                     creator);
+    }
+    if (creator_owner && (!child_is_directory || np)) continue;
+    if (creator_owner && flags.find(L"IO") == std::wstring::npos) {
+      flags += L"IO";
+    }
+    flags += L"ID";
+    aces.push_back(f[0] + L";" + flags + L";" + f[2] + L";" + f[3] + L";" +
+                   f[4] + L";" + f[5]);
+  }
+  return aces;
+}
+
+std::wstring JoinDacl(const std::wstring& flags,
+                      const std::vector<std::wstring>& aces) {
+  std::wstring dacl = L"D:" + flags;
+  for (const std::wstring& ace : aces) dacl += L"(" + ace + L")";
+  return dacl;
+}
+
+// A self-relative security descriptor in Windows' binary layout, so code
+// under test walks real ACLs.
+std::vector<unsigned char> BuildDescriptor(const std::wstring& owner,
+                                           const std::wstring& dacl) {
+  std::vector<unsigned char> bytes(sizeof(SECURITY_DESCRIPTOR_RELATIVE), 0);
+  WORD control = SE_SELF_RELATIVE;
+  DWORD owner_offset = 0;
+  DWORD dacl_offset = 0;
+  if (auto sid = ParseSid(owner)) {
+    owner_offset = static_cast<DWORD>(bytes.size());
+    bytes.insert(bytes.end(), sid->begin(), sid->end());
+  }
+  if (!dacl.empty()) {
+    control |= SE_DACL_PRESENT;
+    if (IsProtectedDacl(dacl)) control |= SE_DACL_PROTECTED;
+    if (AclFlags(dacl).find(L"AI") != std::wstring::npos) {
+      control |= SE_DACL_AUTO_INHERITED;
+    }
+    dacl_offset = static_cast<DWORD>(bytes.size());
+    std::vector<unsigned char> acl(sizeof(ACL), 0);
+    WORD count = 0;
+    for (const std::wstring& ace : SddlAces(dacl)) {
+      const std::vector<std::wstring> f = SplitFields(ace);
+      auto sid = f.size() == 6 ? ParseSid(f[5]) : std::nullopt;
+      if (!sid) continue;
+      const WORD size = static_cast<WORD>(8 + sid->size());
+      unsigned char header[8] = {};
+      header[0] =
+          f[0] == L"D" ? ACCESS_DENIED_ACE_TYPE : ACCESS_ALLOWED_ACE_TYPE;
+      header[1] = ParseAceFlags(f[1]);
+      std::memcpy(header + 2, &size, 2);
+      const DWORD mask = ParseRights(f[2]).value_or(0);
+      std::memcpy(header + 4, &mask, 4);
+      acl.insert(acl.end(), header, header + 8);
+      acl.insert(acl.end(), sid->begin(), sid->end());
+      ++count;
+    }
+    ACL header{};
+    header.AclRevision = ACL_REVISION;
+    header.AclSize = static_cast<WORD>(acl.size());
+    header.AceCount = count;
+    std::memcpy(acl.data(), &header, sizeof(header));
+    bytes.insert(bytes.end(), acl.begin(), acl.end());
+  }
+  SECURITY_DESCRIPTOR_RELATIVE sd{};
+  sd.Revision = SECURITY_DESCRIPTOR_REVISION;
+  sd.Control = control;
+  sd.Owner = owner_offset;
+  sd.Dacl = dacl_offset;
+  std::memcpy(bytes.data(), &sd, sizeof(sd));
+  return bytes;
+}
+
+// Matches a find pattern's last part: "*", "*.ext" or an exact name.
+bool MatchesPattern(const std::wstring& name, const std::wstring& pattern) {
+  if (pattern == L"*") return true;
+  if (pattern.size() > 1 && pattern[0] == L'*') {
+    const std::wstring suffix = pattern.substr(1);
+    return name.size() >= suffix.size() &&
+           name.compare(name.size() - suffix.size(), suffix.size(), suffix) ==
+               0;
+  }
+  return name == pattern;
 }
 
 }  // namespace
@@ -729,57 +888,101 @@ struct SimulatedPlatform::Impl {
     return nullptr;
   }
 
-  static DWORD WINAPI SetNamedSecurityInfoW(LPWSTR name, SE_OBJECT_TYPE type,
-                                            SECURITY_INFORMATION info,
-                                            PSID owner, PSID group, PACL dacl,
-                                            PACL sacl) {
+  // Applies owner and DACL text to `node` as a change by the caller, with
+  // the checks SetSecurityInfo makes.
+  static DWORD ApplySecurity(SimulatedPlatform& s, Node& node,
+                             const std::wstring& key, SECURITY_INFORMATION info,
+                             const Descriptor* owner_source,
+                             const Descriptor* dacl_source) {
+    if (owner_source && !(s.user_.elevated || s.user_.system) &&
+        owner_source->owner != s.user_.sid) {
+      return ERROR_INVALID_OWNER;
+    }
+    if (owner_source) node.owner = owner_source->owner;
+    if (dacl_source) {
+      std::wstring text = dacl_source->dacl;
+      // The protected flag comes from the call, as on Windows.
+      if ((info & PROTECTED_DACL_SECURITY_INFORMATION) &&
+          !IsProtectedDacl(text)) {
+        text.insert(2, L"P");
+      }
+      // An unprotected DACL keeps what the parent passes on.
+      if (!IsProtectedDacl(text)) {
+        std::vector<std::wstring> aces = SddlAces(text);
+        Node* parent = s.FindNode(ParentOf(key));
+        if (parent != nullptr) {
+          for (const std::wstring& ace :
+               InheritedAces(parent->dacl, node.directory, node.owner)) {
+            aces.push_back(ace);
+          }
+        }
+        text = JoinDacl(AclFlags(text), aces);
+      }
+      node.dacl = text;
+    }
+    node.last_security_information = info;
+    ++node.security_changes;
+    s.NotePrivileged(key);
+    if (dacl_source && node.directory) s.PropagateInheritance(key);
+    return ERROR_SUCCESS;
+  }
+
+  static DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type,
+                                      SECURITY_INFORMATION info, PSID* owner,
+                                      PSID* group, PACL* dacl, PACL* sacl,
+                                      PSECURITY_DESCRIPTOR* descriptor) {
     SimulatedPlatform& s = Sim();
     std::lock_guard lock(s.mutex_);
-    s.Log("SetNamedSecurityInfoW(" + Quote(name) + ", " + std::to_string(type) +
-          ", " + Hex(info) + ")");
-    if (DWORD e = s.NextFailure("SetNamedSecurityInfoW")) return e;
-    if (name == nullptr || type != SE_FILE_OBJECT || group != nullptr ||
-        sacl != nullptr) {
-      return ERROR_INVALID_PARAMETER;
+    s.Log("GetSecurityInfo(" + Hex(info) + ")");
+    if (owner) *owner = nullptr;
+    if (group) *group = nullptr;
+    if (dacl) *dacl = nullptr;
+    if (sacl) *sacl = nullptr;
+    if (descriptor) *descriptor = nullptr;
+    if (DWORD e = s.NextFailure("GetSecurityInfo")) return e;
+    HandleInfo* h = s.FindHandle(handle, Kind::kFile);
+    if (h == nullptr || type != SE_FILE_OBJECT) return ERROR_INVALID_HANDLE;
+    if ((h->granted & READ_CONTROL) == 0) return ERROR_ACCESS_DENIED;
+    if (descriptor == nullptr) return ERROR_INVALID_PARAMETER;
+    const std::vector<unsigned char> bytes =
+        BuildDescriptor(h->node->owner, h->node->dacl);
+    void* block = NewLocalBlock(s, bytes.data(), bytes.size());
+    *descriptor = block;
+    SECURITY_DESCRIPTOR_RELATIVE sd;
+    std::memcpy(&sd, block, sizeof(sd));
+    auto* base = static_cast<unsigned char*>(block);
+    if (owner && (info & OWNER_SECURITY_INFORMATION) && sd.Owner != 0) {
+      *owner = base + sd.Owner;
     }
+    if (dacl && (info & DACL_SECURITY_INFORMATION) && sd.Dacl != 0) {
+      *dacl = reinterpret_cast<PACL>(base + sd.Dacl);
+    }
+    return ERROR_SUCCESS;
+  }
+
+  static DWORD WINAPI SetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type,
+                                      SECURITY_INFORMATION info, PSID owner,
+                                      PSID group, PACL dacl, PACL sacl) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("SetSecurityInfo(" + Hex(info) + ")");
+    if (DWORD e = s.NextFailure("SetSecurityInfo")) return e;
+    HandleInfo* h = s.FindHandle(handle, Kind::kFile);
+    if (h == nullptr || type != SE_FILE_OBJECT) return ERROR_INVALID_HANDLE;
+    if (group != nullptr || sacl != nullptr) return ERROR_INVALID_PARAMETER;
     const Descriptor* dacl_source = nullptr;
     const Descriptor* owner_source = nullptr;
     if (info & DACL_SECURITY_INFORMATION) {
       dacl_source = DescriptorOf(s, dacl, kDaclOffset);
       if (dacl_source == nullptr) return ERROR_INVALID_ACL;
+      if ((h->granted & WRITE_DAC) == 0) return ERROR_ACCESS_DENIED;
     }
     if (info & OWNER_SECURITY_INFORMATION) {
       owner_source = DescriptorOf(s, owner, kOwnerOffset);
       if (owner_source == nullptr) return ERROR_INVALID_OWNER;
+      if ((h->granted & WRITE_OWNER) == 0) return ERROR_ACCESS_DENIED;
     }
-    Node* node = s.FindNode(name);
-    if (node == nullptr) return ERROR_FILE_NOT_FOUND;
-    // A junction sends the change to its target.
-    if ((node->extra_attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        !node->link_target.empty()) {
-      node = s.FindNode(node->link_target);
-      if (node == nullptr) return ERROR_FILE_NOT_FOUND;
-    }
-    const bool may_write_dac =
-        s.user_.elevated || s.user_.system || node->owner == s.user_.sid;
-    if (!may_write_dac) return ERROR_ACCESS_DENIED;
-    if (owner_source && !(s.user_.elevated || s.user_.system) &&
-        owner_source->owner != s.user_.sid) {
-      return ERROR_INVALID_OWNER;
-    }
-    if (owner_source) node->owner = owner_source->owner;
-    if (dacl_source) {
-      std::wstring text = dacl_source->dacl;
-      // The protected flag comes from the call, as on Windows.
-      if ((info & PROTECTED_DACL_SECURITY_INFORMATION) &&
-          text.find(L'P') > text.find(L'(')) {
-        text.insert(2, L"P");
-      }
-      node->dacl = text;
-    }
-    node->last_security_information = info;
-    ++node->security_changes;
-    return ERROR_SUCCESS;
+    return ApplySecurity(s, *h->node, h->name, info, owner_source, dacl_source);
   }
 
   static BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access,
@@ -881,7 +1084,7 @@ struct SimulatedPlatform::Impl {
     }
     auto it = s.handles_.find(handle);
     if (it == s.handles_.end() || it->second.kind == Kind::kManager ||
-        it->second.kind == Kind::kService) {
+        it->second.kind == Kind::kService || it->second.kind == Kind::kFind) {
       s.Log("CloseHandle(invalid)");
       ++s.bad_releases_;
       return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -894,20 +1097,37 @@ struct SimulatedPlatform::Impl {
     return TRUE;
   }
 
-  static DWORD MissingError(SimulatedPlatform& s, const std::wstring& path) {
-    const std::wstring parent = PathKey(ParentOf(path));
-    if (IsDriveRoot(parent)) return ERROR_FILE_NOT_FOUND;
-    Node* p = s.FindNode(parent);
-    return p != nullptr && p->directory ? ERROR_FILE_NOT_FOUND
-                                        : ERROR_PATH_NOT_FOUND;
-  }
-
-  static bool ParentIsDirectory(SimulatedPlatform& s,
-                                const std::wstring& path) {
-    const std::wstring parent = PathKey(ParentOf(path));
-    if (IsDriveRoot(parent)) return true;
-    Node* p = s.FindNode(parent);
-    return p != nullptr && p->directory;
+  // Creates the node of a new file or directory at the resolved `key`.
+  static std::shared_ptr<Node> Create(SimulatedPlatform& s,
+                                      const std::wstring& key,
+                                      const std::wstring& path, bool directory,
+                                      LPSECURITY_ATTRIBUTES security) {
+    auto node = std::make_shared<Node>();
+    node->directory = directory;
+    s.InitNewObject(*node, ParentOf(key));
+    if (security != nullptr) {
+      auto d = s.descriptors_.find(security->lpSecurityDescriptor);
+      if (d != s.descriptors_.end()) {
+        if (!d->second.owner.empty()) node->owner = d->second.owner;
+        if (d->second.has_dacl) {
+          std::vector<std::wstring> aces = SddlAces(d->second.dacl);
+          if (!IsProtectedDacl(d->second.dacl)) {
+            for (const std::wstring& ace : SddlAces(node->dacl)) {
+              aces.push_back(ace);
+            }
+          }
+          node->dacl = JoinDacl(AclFlags(d->second.dacl), aces);
+        }
+      }
+    }
+    s.nodes_[key] = node;
+    // The name as given for the last part, the real path for the rest.
+    const size_t slash = path.find_last_of(L'\\');
+    s.display_[key] =
+        s.Display(ParentOf(key)) + L"\\" +
+        (slash == std::wstring::npos ? path : path.substr(slash + 1));
+    s.NotePrivileged(key);
+    return node;
   }
 
   static BOOL WINAPI CreateDirectoryW(LPCWSTR path,
@@ -918,43 +1138,24 @@ struct SimulatedPlatform::Impl {
           (security ? ", attributes)" : ", null)"));
     if (DWORD e = s.NextFailure("CreateDirectoryW")) return Fail(e, FALSE);
     if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    if (s.FindNode(path) != nullptr) return Fail(ERROR_ALREADY_EXISTS, FALSE);
-    if (!ParentIsDirectory(s, path)) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
-    if (!s.MayWriteInto(ParentOf(path)))
+    const Resolved r = s.Resolve(path, false);
+    if (r.key.empty()) return Fail(r.error, FALSE);
+    if (r.node) return Fail(ERROR_ALREADY_EXISTS, FALSE);
+    if (r.error == ERROR_PATH_NOT_FOUND) return Fail(r.error, FALSE);
+    std::shared_ptr<Node> parent = s.NodeAt(ParentOf(r.key));
+    if (parent &&
+        !s.Grants(*parent, ParentOf(ParentOf(r.key)), FILE_ADD_SUBDIRECTORY)) {
       return Fail(ERROR_ACCESS_DENIED, FALSE);
-    Node& node = s.nodes_[PathKey(path)];
-    node.directory = true;
-    node.owner = s.user_.system     ? L"SY"
-                 : s.user_.elevated ? L"BA"
-                                    : s.user_.sid;
+    }
+    Create(s, r.key, path, true, security);
     ::SetLastError(0);
     return TRUE;
   }
 
-  static DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
-    SimulatedPlatform& s = Sim();
-    std::lock_guard lock(s.mutex_);
-    s.Log("GetFileAttributesW(" + Quote(path) + ")");
-    if (DWORD e = s.NextFailure("GetFileAttributesW")) {
-      return Fail(e, INVALID_FILE_ATTRIBUTES);
-    }
-    if (path == nullptr)
-      return Fail(ERROR_INVALID_PARAMETER, INVALID_FILE_ATTRIBUTES);
-    Node* node = s.FindNode(path);
-    if (node == nullptr) {
-      return Fail(MissingError(s, path), INVALID_FILE_ATTRIBUTES);
-    }
-    ::SetLastError(0);
-    return (node->directory ? FILE_ATTRIBUTE_DIRECTORY
-                            : FILE_ATTRIBUTE_ARCHIVE) |
-           node->extra_attributes;
-  }
-
-  static bool OpenByUs(SimulatedPlatform& s, const std::wstring& key) {
-    for (const auto& [handle, info] : s.handles_) {
-      if (info.kind == Kind::kFile && info.name == key) return true;
-    }
-    return false;
+  static DWORD Attributes(const Node& node) {
+    return (node.directory ? FILE_ATTRIBUTE_DIRECTORY
+                           : FILE_ATTRIBUTE_ARCHIVE) |
+           node.extra_attributes;
   }
 
   static HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share,
@@ -971,24 +1172,21 @@ struct SimulatedPlatform::Impl {
     }
     if (path == nullptr)
       return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
-    const std::wstring key = PathKey(path);
-    Node* node = s.FindNode(path);
-    if (node != nullptr && node->directory) {
-      return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    const bool open_link = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+    const Resolved r = s.Resolve(path, !open_link);
+    if (r.key.empty() || r.error == ERROR_PATH_NOT_FOUND) {
+      return Fail(r.error, INVALID_HANDLE_VALUE);
     }
-    if (!ParentIsDirectory(s, path)) {
-      return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
-    }
-    if (node != nullptr && (node->locked_by_other || OpenByUs(s, key))) {
-      return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
-    }
-    const bool writes = (access & (GENERIC_WRITE | FILE_WRITE_DATA)) != 0;
-    if (writes && !s.MayWriteInto(ParentOf(path))) {
+    std::shared_ptr<Node> node = r.node;
+    const DWORD wanted = MapGenericFileRights(access);
+    if (node != nullptr && node->directory &&
+        (flags & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
       return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     }
     DWORD last_error = 0;
     switch (disposition) {
       case CREATE_ALWAYS:
+      case OPEN_ALWAYS:
         if (node) last_error = ERROR_ALREADY_EXISTS;
         break;
       case CREATE_NEW:
@@ -996,20 +1194,38 @@ struct SimulatedPlatform::Impl {
         break;
       case OPEN_EXISTING:
       case TRUNCATE_EXISTING:
-        if (!node) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
-        break;
-      case OPEN_ALWAYS:
-        if (node) last_error = ERROR_ALREADY_EXISTS;
+        if (!node) return Fail(r.error, INVALID_HANDLE_VALUE);
         break;
       default:
         return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     }
-    Node& file = s.nodes_[key];
-    if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
-      file.contents.clear();
+    const std::wstring parent_key = ParentOf(r.key);
+    if (node) {
+      DWORD needed = wanted;
+      if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
+        needed |= FILE_WRITE_DATA;
+      }
+      if (!s.Grants(*node, parent_key, needed)) {
+        return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+      }
+      if (node->locked_by_other || !s.SharingAllows(node, wanted, share)) {
+        return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
+      }
+      if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
+        node->contents.clear();
+        s.NotePrivileged(r.key);
+      }
+    } else {
+      std::shared_ptr<Node> parent = s.NodeAt(parent_key);
+      if (parent && !s.Grants(*parent, ParentOf(parent_key), FILE_ADD_FILE)) {
+        return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+      }
+      node = Create(s, r.key, path, false, security);
     }
-    HandleInfo info{Kind::kFile, access};
-    info.name = key;
+    HandleInfo info{Kind::kFile, wanted};
+    info.name = r.key;
+    info.node = node;
+    info.share = share;
     HANDLE handle = s.NewHandle(info);
     ::SetLastError(last_error);
     return handle;
@@ -1025,7 +1241,7 @@ struct SimulatedPlatform::Impl {
     if (DWORD e = s.NextFailure("WriteFile")) return Fail(e, FALSE);
     HandleInfo* h = s.FindHandle(handle, Kind::kFile);
     if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
-    if ((h->granted & (GENERIC_WRITE | FILE_WRITE_DATA)) == 0) {
+    if ((h->granted & FILE_WRITE_DATA) == 0) {
       return Fail(ERROR_ACCESS_DENIED, FALSE);
     }
     if (written == nullptr && overlapped == nullptr) {
@@ -1033,7 +1249,7 @@ struct SimulatedPlatform::Impl {
     }
     DWORD amount = count;
     if (s.write_limit_) amount = std::min(amount, *s.write_limit_);
-    Node& file = s.nodes_[h->name];
+    Node& file = *h->node;
     const auto* bytes = static_cast<const char*>(data);
     if (file.contents.size() < h->position + amount) {
       file.contents.resize(h->position + amount);
@@ -1041,8 +1257,20 @@ struct SimulatedPlatform::Impl {
     if (amount) std::memcpy(file.contents.data() + h->position, bytes, amount);
     h->position += amount;
     if (written) *written = amount;
+    s.NotePrivileged(h->name);
     ::SetLastError(0);
     return TRUE;
+  }
+
+  // Removes the name `key`, as a deletion by the caller.
+  static DWORD RemoveName(SimulatedPlatform& s, const std::wstring& key) {
+    std::shared_ptr<Node> node = s.NodeAt(key);
+    if (node == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (node->directory && !s.Children(key).empty()) return ERROR_DIR_NOT_EMPTY;
+    s.NotePrivileged(key);
+    s.nodes_.erase(key);
+    s.display_.erase(key);
+    return 0;
   }
 
   static BOOL WINAPI DeleteFileW(LPCWSTR path) {
@@ -1051,15 +1279,203 @@ struct SimulatedPlatform::Impl {
     s.Log("DeleteFileW(" + Quote(path) + ")");
     if (DWORD e = s.NextFailure("DeleteFileW")) return Fail(e, FALSE);
     if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    Node* node = s.FindNode(path);
-    if (node == nullptr) return Fail(MissingError(s, path), FALSE);
-    if (node->directory) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (node->locked_by_other || OpenByUs(s, PathKey(path))) {
+    // A link itself is deleted, never its target.
+    const Resolved r = s.Resolve(path, false);
+    if (!r.node) return Fail(r.error, FALSE);
+    if (r.node->directory) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (!s.Grants(*r.node, ParentOf(r.key), DELETE)) {
+      return Fail(ERROR_ACCESS_DENIED, FALSE);
+    }
+    if (r.node->locked_by_other ||
+        !s.SharingAllows(
+            r.node, DELETE,
+            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
       return Fail(ERROR_SHARING_VIOLATION, FALSE);
     }
-    if (!s.MayWriteInto(ParentOf(path)))
-      return Fail(ERROR_ACCESS_DENIED, FALSE);
-    s.nodes_.erase(PathKey(path));
+    RemoveName(s, r.key);
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI
+  GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS type,
+                               LPVOID buffer, DWORD size) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("GetFileInformationByHandleEx(" + std::to_string(type) + ")");
+    if (DWORD e = s.NextFailure("GetFileInformationByHandleEx")) {
+      return Fail(e, FALSE);
+    }
+    HandleInfo* h = s.FindHandle(handle, Kind::kFile);
+    if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (buffer == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    if (type == FileAttributeTagInfo &&
+        size >= sizeof(FILE_ATTRIBUTE_TAG_INFO)) {
+      auto* info = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(buffer);
+      info->FileAttributes = Attributes(*h->node);
+      info->ReparseTag =
+          (h->node->extra_attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+              ? IO_REPARSE_TAG_MOUNT_POINT
+              : 0;
+    } else if (type == FileStandardInfo && size >= sizeof(FILE_STANDARD_INFO)) {
+      auto* info = static_cast<FILE_STANDARD_INFO*>(buffer);
+      *info = FILE_STANDARD_INFO{};
+      info->EndOfFile.QuadPart =
+          static_cast<LONGLONG>(h->node->contents.size());
+      info->NumberOfLinks = 0;
+      for (const auto& [key, node] : s.nodes_) {
+        if (node == h->node) ++info->NumberOfLinks;
+      }
+      info->Directory = h->node->directory;
+    } else {
+      return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI SetFileInformationByHandle(HANDLE handle,
+                                                FILE_INFO_BY_HANDLE_CLASS type,
+                                                LPVOID buffer, DWORD size) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("SetFileInformationByHandle(" + std::to_string(type) + ")");
+    if (DWORD e = s.NextFailure("SetFileInformationByHandle")) {
+      return Fail(e, FALSE);
+    }
+    HandleInfo* h = s.FindHandle(handle, Kind::kFile);
+    if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (type != FileDispositionInfo || buffer == nullptr ||
+        size < sizeof(FILE_DISPOSITION_INFO)) {
+      return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    if (!static_cast<FILE_DISPOSITION_INFO*>(buffer)->DeleteFile) return TRUE;
+    if ((h->granted & DELETE) == 0) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    // The name the handle was opened by goes; the object stays alive for
+    // the handles still open on it.
+    if (s.NodeAt(h->name) != h->node) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (DWORD e = RemoveName(s, h->name)) return Fail(e, FALSE);
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static DWORD WINAPI GetFinalPathNameByHandleW(HANDLE handle, LPWSTR buffer,
+                                                DWORD size, DWORD flags) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("GetFinalPathNameByHandleW(" + std::to_string(size) + ", " +
+          Hex(flags) + ")");
+    if (DWORD e = s.NextFailure("GetFinalPathNameByHandleW")) {
+      return Fail(e, DWORD{0});
+    }
+    HandleInfo* h = s.FindHandle(handle, Kind::kFile);
+    if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, DWORD{0});
+    const std::wstring path = L"\\\\?\\" + s.Display(h->name);
+    if (path.size() + 1 > size || buffer == nullptr) {
+      return static_cast<DWORD>(path.size() + 1);
+    }
+    std::memcpy(buffer, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+    ::SetLastError(0);
+    return static_cast<DWORD>(path.size());
+  }
+
+  static UINT WINAPI GetDriveTypeW(LPCWSTR root) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("GetDriveTypeW(" + Quote(root) + ")");
+    if (root == nullptr) return DRIVE_NO_ROOT_DIR;
+    const std::wstring text = root;
+    if (text.size() != 3 || text[1] != L':' || text[2] != L'\\') {
+      return text.compare(0, 2, L"\\\\") == 0 ? DRIVE_REMOTE
+                                              : DRIVE_NO_ROOT_DIR;
+    }
+    auto it = s.drive_types_.find(static_cast<wchar_t>(std::towlower(text[0])));
+    return it == s.drive_types_.end() ? DRIVE_FIXED : it->second;
+  }
+
+  static void FillFound(SimulatedPlatform& s, HandleInfo& h,
+                        WIN32_FIND_DATAW* data) {
+    *data = WIN32_FIND_DATAW{};
+    const std::wstring& name = h.found[h.next_found++];
+    std::wstring display = name;
+    if (name != L"." && name != L"..") {
+      const std::wstring full = s.Display(h.name + L"\\" + name);
+      display = full.substr(full.find_last_of(L'\\') + 1);
+      if (auto node = s.NodeAt(h.name + L"\\" + name)) {
+        data->dwFileAttributes = Attributes(*node);
+      }
+    } else {
+      data->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    }
+    const size_t length = std::min<size_t>(display.size(), MAX_PATH - 1);
+    std::memcpy(data->cFileName, display.c_str(), length * sizeof(wchar_t));
+  }
+
+  static HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* data) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("FindFirstFileW(" + Quote(pattern) + ")");
+    if (DWORD e = s.NextFailure("FindFirstFileW")) {
+      return Fail(e, INVALID_HANDLE_VALUE);
+    }
+    if (pattern == nullptr || data == nullptr) {
+      return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    }
+    const std::wstring text = pattern;
+    const size_t slash = text.find_last_of(L'\\');
+    if (slash == std::wstring::npos) {
+      return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    }
+    const Resolved r = s.Resolve(text.substr(0, slash), true);
+    if (!r.node || !r.node->directory) {
+      return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
+    }
+    if (!s.Grants(*r.node, ParentOf(r.key), FILE_LIST_DIRECTORY)) {
+      return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    }
+    const std::wstring part = Lower(text.substr(slash + 1));
+    HandleInfo info{Kind::kFind, 0};
+    info.name = r.key;
+    if (part == L"*") info.found = {L".", L".."};
+    for (const std::wstring& name : s.Children(r.key)) {
+      if (MatchesPattern(name, part)) info.found.push_back(name);
+    }
+    if (info.found.empty()) {
+      return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    }
+    HANDLE handle = s.NewHandle(info);
+    FillFound(s, s.handles_[handle], data);
+    ::SetLastError(0);
+    return handle;
+  }
+
+  static BOOL WINAPI FindNextFileW(HANDLE handle, WIN32_FIND_DATAW* data) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("FindNextFileW()");
+    if (DWORD e = s.NextFailure("FindNextFileW")) return Fail(e, FALSE);
+    HandleInfo* h = s.FindHandle(handle, Kind::kFind);
+    if (h == nullptr || data == nullptr) {
+      return Fail(ERROR_INVALID_HANDLE, FALSE);
+    }
+    if (h->next_found >= h->found.size()) {
+      return Fail(ERROR_NO_MORE_FILES, FALSE);
+    }
+    FillFound(s, *h, data);
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI FindClose(HANDLE handle) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("FindClose()");
+    auto it = s.handles_.find(handle);
+    if (it == s.handles_.end() || it->second.kind != Kind::kFind) {
+      ++s.bad_releases_;
+      return Fail(ERROR_INVALID_HANDLE, FALSE);
+    }
+    s.handles_.erase(it);
     ::SetLastError(0);
     return TRUE;
   }
@@ -1285,17 +1701,24 @@ struct SimulatedPlatform::Impl {
         ConvertStringSecurityDescriptorToSecurityDescriptorW,
         GetSecurityDescriptorDacl,
         GetSecurityDescriptorOwner,
-        SetNamedSecurityInfoW,
+        GetSecurityInfo,
+        SetSecurityInfo,
         OpenProcessToken,
         GetTokenInformation,
         LookupAccountSidW,
         GetCurrentProcess,
         CloseHandle,
         CreateDirectoryW,
-        GetFileAttributesW,
         CreateFileW,
         WriteFile,
         DeleteFileW,
+        GetFileInformationByHandleEx,
+        SetFileInformationByHandle,
+        GetFinalPathNameByHandleW,
+        GetDriveTypeW,
+        FindFirstFileW,
+        FindNextFileW,
+        FindClose,
         GetModuleFileNameW,
         LoadLibraryExW,
         GetProcAddress,
@@ -1313,7 +1736,8 @@ struct SimulatedPlatform::Impl {
 };
 
 SimulatedPlatform::SimulatedPlatform() {
-  AddDirectory(program_data_);
+  SetProgramData(program_data_);
+  SetModulePath(module_path_);
   previous_ = current_simulation;
   current_simulation = this;
   scoped_ = new ScopedPlatform(Impl::Table());
@@ -1350,43 +1774,94 @@ SimulatedPlatform::Service* SimulatedPlatform::FindService(
 
 void SimulatedPlatform::SetProgramData(const std::wstring& path) {
   program_data_ = path;
-  AddDirectory(path);
+  Node& folder = AddDirectory(path);
+  folder.owner = L"SY";
+  folder.dacl = kProgramDataDacl;
+}
+
+void SimulatedPlatform::PutNode(const std::wstring& path,
+                                std::shared_ptr<Node> node) {
+  const std::wstring key = PathKey(path);
+  nodes_[key] = std::move(node);
+  std::wstring display = path;
+  while (display.size() > 2 && display.back() == L'\\') display.pop_back();
+  display_[key] = display;
 }
 
 SimulatedPlatform::Node& SimulatedPlatform::AddDirectory(
     const std::wstring& path) {
   std::lock_guard lock(mutex_);
-  const std::wstring parent = PathKey(ParentOf(path));
-  if (!parent.empty() && !IsDriveRoot(parent) && FindNode(parent) == nullptr) {
+  const std::wstring key = PathKey(path);
+  const std::wstring parent = ParentOf(key);
+  if (!parent.empty() && FindNode(parent) == nullptr) {
     AddDirectory(ParentOf(path));
   }
-  Node& node = nodes_[PathKey(path)];
-  node.directory = true;
-  return node;
+  if (IsDriveRoot(key) && FindNode(key) == nullptr) {
+    // Like a fresh volume: administrators own it, users may read it and
+    // make folders in it.
+    auto root = std::make_shared<Node>();
+    root->owner = L"SY";
+    root->dacl = kVolumeRootDacl;
+    PutNode(path, root);
+  }
+  std::shared_ptr<Node> node = NodeAt(key);
+  if (node == nullptr) {
+    node = std::make_shared<Node>();
+    PutNode(path, node);
+  }
+  node->directory = true;
+  return *node;
 }
 
 SimulatedPlatform::Node& SimulatedPlatform::AddFile(
     const std::wstring& path, const std::string& contents) {
   std::lock_guard lock(mutex_);
   const std::wstring parent = PathKey(ParentOf(path));
-  if (!parent.empty() && !IsDriveRoot(parent) && FindNode(parent) == nullptr) {
+  if (!parent.empty() && FindNode(parent) == nullptr) {
     AddDirectory(ParentOf(path));
   }
-  Node& node = nodes_[PathKey(path)];
-  node.directory = false;
-  node.contents = contents;
+  std::shared_ptr<Node> node = NodeAt(PathKey(path));
+  if (node == nullptr) {
+    node = std::make_shared<Node>();
+    PutNode(path, node);
+  }
+  node->directory = false;
+  node->contents = contents;
+  return *node;
+}
+
+SimulatedPlatform::Node& SimulatedPlatform::AddHardLink(
+    const std::wstring& link, const std::wstring& target) {
+  std::lock_guard lock(mutex_);
+  std::shared_ptr<Node> node = NodeAt(PathKey(target));
+  if (node == nullptr) {
+    AddFile(target, "");
+    node = NodeAt(PathKey(target));
+  }
+  PutNode(link, node);
+  return *node;
+}
+
+SimulatedPlatform::Node& SimulatedPlatform::AddJunction(
+    const std::wstring& path, const std::wstring& target) {
+  std::lock_guard lock(mutex_);
+  if (FindNode(target) == nullptr) AddDirectory(target);
+  Node& node = AddDirectory(path);
+  node.extra_attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  node.link_target = target;
   return node;
 }
 
 SimulatedPlatform::Node* SimulatedPlatform::FindNode(const std::wstring& path) {
   std::lock_guard lock(mutex_);
   auto it = nodes_.find(PathKey(path));
-  return it == nodes_.end() ? nullptr : &it->second;
+  return it == nodes_.end() ? nullptr : it->second.get();
 }
 
 void SimulatedPlatform::RemoveNode(const std::wstring& path) {
   std::lock_guard lock(mutex_);
   nodes_.erase(PathKey(path));
+  display_.erase(PathKey(path));
 }
 
 std::optional<std::string> SimulatedPlatform::FileContents(
@@ -1394,6 +1869,447 @@ std::optional<std::string> SimulatedPlatform::FileContents(
   Node* node = FindNode(path);
   if (node == nullptr || node->directory) return std::nullopt;
   return node->contents;
+}
+
+int SimulatedPlatform::LinkCount(const std::wstring& path) {
+  std::lock_guard lock(mutex_);
+  std::shared_ptr<Node> node = NodeAt(PathKey(path));
+  if (node == nullptr) return 0;
+  return static_cast<int>(
+      std::count_if(nodes_.begin(), nodes_.end(),
+                    [&](const auto& entry) { return entry.second == node; }));
+}
+
+std::vector<std::wstring> SimulatedPlatform::Children(
+    const std::wstring& path) {
+  std::lock_guard lock(mutex_);
+  const std::wstring prefix = PathKey(path) + L"\\";
+  std::vector<std::wstring> names;
+  for (const auto& [key, node] : nodes_) {
+    if (key.size() > prefix.size() &&
+        key.compare(0, prefix.size(), prefix) == 0 &&
+        key.find(L'\\', prefix.size()) == std::wstring::npos) {
+      names.push_back(key.substr(prefix.size()));
+    }
+  }
+  return names;
+}
+
+void SimulatedPlatform::SetDriveType(wchar_t drive, UINT type) {
+  drive_types_[static_cast<wchar_t>(std::towlower(drive))] = type;
+}
+
+void SimulatedPlatform::SetModulePath(const std::wstring& path) {
+  std::lock_guard lock(mutex_);
+  module_path_ = path;
+  // The executable sits where only administrators can change anything,
+  // unless a test weakens that.
+  const size_t slash = path.find_last_of(L'\\');
+  if (slash == std::wstring::npos || path.size() >= MAX_PATH) return;
+  std::vector<std::wstring> missing;
+  for (std::wstring above = path.substr(0, slash);
+       above.size() > 2 && FindNode(above) == nullptr;
+       above = ParentOf(above)) {
+    missing.push_back(above);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    Node& directory = AddDirectory(*it);
+    directory.owner = kTrustedInstaller;
+    directory.dacl = kProtectedFolderDacl;
+  }
+  if (!Resolve(path, true).node) {
+    Node& exe = AddFile(path, "MZ");
+    exe.owner = L"BA";
+    exe.dacl = kProtectedFileDacl;
+  }
+}
+
+void SimulatedPlatform::RunAs(const User& caller,
+                              const std::function<void()>& action) {
+  std::lock_guard lock(mutex_);
+  const User saved = user_;
+  user_ = caller;
+  action();
+  user_ = saved;
+}
+
+SimulatedPlatform::Resolved SimulatedPlatform::Resolve(const std::wstring& path,
+                                                       bool follow_final,
+                                                       int depth) {
+  Resolved result;
+  const std::wstring key = PathKey(path);
+  if (key.size() < 2 || key[1] != L':' || depth > 8) {
+    result.error = ERROR_INVALID_NAME;
+    return result;
+  }
+  std::wstring current = key.substr(0, 2);
+  size_t pos = 2;
+  while (pos < key.size()) {
+    if (key[pos] != L'\\') {
+      result.error = ERROR_INVALID_NAME;
+      return result;
+    }
+    size_t end = key.find(L'\\', pos + 1);
+    if (end == std::wstring::npos) end = key.size();
+    const std::wstring candidate = current + key.substr(pos, end - pos);
+    const bool last = end == key.size();
+    std::shared_ptr<Node> parent = NodeAt(current);
+    if (!IsDriveRoot(current) && (parent == nullptr || !parent->directory)) {
+      result.error = ERROR_PATH_NOT_FOUND;
+      return result;
+    }
+    current = candidate;
+    std::shared_ptr<Node> node = NodeAt(current);
+    if (node && (node->extra_attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        !node->link_target.empty() && (!last || follow_final)) {
+      const Resolved target = Resolve(node->link_target, true, depth + 1);
+      if (target.key.empty()) return target;
+      current = target.key;
+    }
+    pos = end;
+  }
+  result.key = current;
+  result.node = NodeAt(current);
+  if (!result.node) {
+    std::shared_ptr<Node> parent = NodeAt(ParentOf(current));
+    result.error =
+        (parent && parent->directory) || IsDriveRoot(ParentOf(current))
+            ? ERROR_FILE_NOT_FOUND
+            : ERROR_PATH_NOT_FOUND;
+  }
+  return result;
+}
+
+std::shared_ptr<SimulatedPlatform::Node> SimulatedPlatform::NodeAt(
+    const std::wstring& key) {
+  auto it = nodes_.find(PathKey(key));
+  return it == nodes_.end() ? nullptr : it->second;
+}
+
+std::wstring SimulatedPlatform::Display(const std::wstring& key) {
+  auto it = display_.find(PathKey(key));
+  if (it != display_.end()) return it->second;
+  if (IsDriveRoot(PathKey(key))) {
+    return std::wstring(1, static_cast<wchar_t>(std::towupper(key[0]))) + L":";
+  }
+  return key;
+}
+
+bool SimulatedPlatform::CallerHas(const std::wstring& trustee) const {
+  const std::optional<std::vector<unsigned char>> sid = ParseSid(trustee);
+  if (!sid) return false;
+  const std::wstring text = SidToText(sid->data()).value_or(L"");
+  const bool admin = user_.elevated || user_.system;
+  return text == user_.sid || text == L"S-1-1-0" || text == L"S-1-5-11" ||
+         text == L"S-1-5-32-545" || (text == L"S-1-5-4" && !user_.system) ||
+         (text == L"S-1-5-32-544" && admin) ||
+         (text == L"S-1-5-18" && user_.system);
+}
+
+DWORD SimulatedPlatform::Rights(const Node& node,
+                                const std::wstring& parent_key) const {
+  DWORD allowed = 0;
+  if (node.dacl.empty()) {
+    allowed = FILE_ALL_ACCESS;
+  } else {
+    DWORD denied = 0;
+    for (const std::wstring& ace : SddlAces(node.dacl)) {
+      const std::vector<std::wstring> f = SplitFields(ace);
+      if (f.size() != 6 || HasAceFlag(f[1], L"IO") || !CallerHas(f[5])) {
+        continue;
+      }
+      const DWORD rights = MapGenericFileRights(ParseRights(f[2]).value_or(0));
+      if (f[0] == L"A") allowed |= rights & ~denied;
+      if (f[0] == L"D") denied |= rights & ~allowed;
+    }
+    if (!node.owner.empty() && CallerHas(node.owner)) {
+      allowed |= READ_CONTROL | WRITE_DAC;
+    }
+  }
+  auto parent = nodes_.find(parent_key);
+  if (parent != nodes_.end() && &node != parent->second.get()) {
+    const DWORD parent_rights = Rights(*parent->second, L"");
+    if (parent_rights & FILE_DELETE_CHILD) allowed |= DELETE;
+    if (parent_rights & FILE_LIST_DIRECTORY) allowed |= FILE_READ_ATTRIBUTES;
+  }
+  return allowed;
+}
+
+bool SimulatedPlatform::Grants(const Node& node, const std::wstring& parent_key,
+                               DWORD access) const {
+  const DWORD wanted = MapGenericFileRights(access) & ~SYNCHRONIZE;
+  return (wanted & ~Rights(node, parent_key)) == 0;
+}
+
+bool SimulatedPlatform::SharingAllows(const std::shared_ptr<Node>& node,
+                                      DWORD access, DWORD share) const {
+  constexpr DWORD kRead = FILE_READ_DATA | FILE_EXECUTE;
+  constexpr DWORD kWrite = FILE_WRITE_DATA | FILE_APPEND_DATA;
+  access = MapGenericFileRights(access);
+  for (const auto& [handle, info] : handles_) {
+    if (info.kind != HandleInfo::kFile || info.node != node) continue;
+    const DWORD held = info.granted;
+    if (((access & kRead) && !(info.share & FILE_SHARE_READ)) ||
+        ((access & kWrite) && !(info.share & FILE_SHARE_WRITE)) ||
+        ((access & DELETE) && !(info.share & FILE_SHARE_DELETE)) ||
+        ((held & kRead) && !(share & FILE_SHARE_READ)) ||
+        ((held & kWrite) && !(share & FILE_SHARE_WRITE)) ||
+        ((held & DELETE) && !(share & FILE_SHARE_DELETE))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void SimulatedPlatform::InitNewObject(Node& node,
+                                      const std::wstring& parent_key) {
+  node.owner = user_.system ? L"SY" : user_.elevated ? L"BA" : user_.sid;
+  std::shared_ptr<Node> parent = NodeAt(parent_key);
+  if (parent == nullptr || parent->dacl.empty()) return;
+  node.dacl =
+      JoinDacl(L"AI", InheritedAces(parent->dacl, node.directory, node.owner));
+}
+
+void SimulatedPlatform::PropagateInheritance(
+    const std::wstring& directory_key) {
+  std::shared_ptr<Node> directory = NodeAt(directory_key);
+  if (directory == nullptr) return;
+  for (const std::wstring& name : Children(directory_key)) {
+    const std::wstring key = PathKey(directory_key) + L"\\" + name;
+    std::shared_ptr<Node> child = NodeAt(key);
+    if (child == nullptr || IsProtectedDacl(child->dacl)) continue;
+    std::vector<std::wstring> aces;
+    for (const std::wstring& ace : SddlAces(child->dacl)) {
+      if (!HasAceFlag(SplitFields(ace).size() > 1 ? SplitFields(ace)[1] : L"",
+                      L"ID")) {
+        aces.push_back(ace);
+      }
+    }
+    for (const std::wstring& ace :
+         InheritedAces(directory->dacl, child->directory, child->owner)) {
+      aces.push_back(ace);
+    }
+    child->dacl = JoinDacl(AclFlags(child->dacl), aces);
+    // Not through a junction: its target is another folder's business.
+    if (child->directory &&
+        (child->extra_attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+      PropagateInheritance(key);
+    }
+  }
+}
+
+void SimulatedPlatform::NotePrivileged(const std::wstring& key) {
+  if (user_.elevated || user_.system)
+    privileged_changes_.push_back(Display(key));
+}
+
+// --- What another process can do by itself --------------------------------
+
+DWORD SimulatedPlatform::Rename(const std::wstring& from,
+                                const std::wstring& to) {
+  std::lock_guard lock(mutex_);
+  const Resolved source = Resolve(from, false);
+  if (!source.node) return source.error;
+  const Resolved target = Resolve(to, false);
+  if (target.key.empty() || target.error == ERROR_PATH_NOT_FOUND) {
+    return ERROR_PATH_NOT_FOUND;
+  }
+  if (target.node) return ERROR_ALREADY_EXISTS;
+  if (!Grants(*source.node, ParentOf(source.key), DELETE)) {
+    return ERROR_ACCESS_DENIED;
+  }
+  std::shared_ptr<Node> new_parent = NodeAt(ParentOf(target.key));
+  if (new_parent &&
+      !Grants(*new_parent, ParentOf(ParentOf(target.key)),
+              source.node->directory ? FILE_ADD_SUBDIRECTORY : FILE_ADD_FILE)) {
+    return ERROR_ACCESS_DENIED;
+  }
+  if (!SharingAllows(source.node, DELETE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+    return ERROR_SHARING_VIOLATION;
+  }
+  // A directory open anywhere below cannot move either.
+  const std::wstring prefix = source.key + L"\\";
+  for (const auto& [handle, info] : handles_) {
+    if (info.kind == HandleInfo::kFile &&
+        info.name.compare(0, prefix.size(), prefix) == 0 &&
+        !(info.share & FILE_SHARE_DELETE)) {
+      return ERROR_SHARING_VIOLATION;
+    }
+  }
+  std::vector<std::pair<std::wstring, std::shared_ptr<Node>>> moved;
+  for (auto it = nodes_.begin(); it != nodes_.end();) {
+    if (it->first == source.key ||
+        it->first.compare(0, prefix.size(), prefix) == 0) {
+      moved.emplace_back(target.key + it->first.substr(source.key.size()),
+                         it->second);
+      display_.erase(it->first);
+      it = nodes_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto& [key, node] : moved) {
+    nodes_[key] = node;
+    display_[key] =
+        Display(ParentOf(key)) + L"\\" +
+        (key == target.key ? to.substr(to.find_last_of(L'\\') + 1)
+                           : key.substr(key.find_last_of(L'\\') + 1));
+  }
+  for (auto& [handle, info] : handles_) {
+    if (info.kind != HandleInfo::kFile) continue;
+    if (info.name == source.key ||
+        info.name.compare(0, prefix.size(), prefix) == 0) {
+      info.name = target.key + info.name.substr(source.key.size());
+    }
+  }
+  NotePrivileged(target.key);
+  return 0;
+}
+
+DWORD SimulatedPlatform::MakeJunction(const std::wstring& path,
+                                      const std::wstring& target) {
+  std::lock_guard lock(mutex_);
+  const Resolved r = Resolve(path, false);
+  if (r.key.empty() || r.error == ERROR_PATH_NOT_FOUND) return r.error;
+  if (r.node) {
+    // A mount point: needs an empty directory and the right to write it.
+    if (!r.node->directory) return ERROR_DIRECTORY;
+    if (!Children(r.key).empty()) return ERROR_DIR_NOT_EMPTY;
+    if (!Grants(*r.node, ParentOf(r.key), FILE_WRITE_DATA)) {
+      return ERROR_ACCESS_DENIED;
+    }
+  } else {
+    std::shared_ptr<Node> parent = NodeAt(ParentOf(r.key));
+    if (parent &&
+        !Grants(*parent, ParentOf(ParentOf(r.key)), FILE_ADD_SUBDIRECTORY)) {
+      return ERROR_ACCESS_DENIED;
+    }
+    auto node = std::make_shared<Node>();
+    node->directory = true;
+    InitNewObject(*node, ParentOf(r.key));
+    nodes_[r.key] = node;
+    display_[r.key] = Display(ParentOf(r.key)) + L"\\" +
+                      path.substr(path.find_last_of(L'\\') + 1);
+  }
+  Node& node = *NodeAt(r.key);
+  node.extra_attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  node.link_target = target;
+  NotePrivileged(r.key);
+  return 0;
+}
+
+DWORD SimulatedPlatform::MakeHardLink(const std::wstring& link,
+                                      const std::wstring& target) {
+  std::lock_guard lock(mutex_);
+  const Resolved source = Resolve(target, true);
+  if (!source.node) return source.error;
+  if (source.node->directory) return ERROR_ACCESS_DENIED;
+  const Resolved r = Resolve(link, false);
+  if (r.key.empty() || r.error == ERROR_PATH_NOT_FOUND) return r.error;
+  if (r.node) return ERROR_ALREADY_EXISTS;
+  std::shared_ptr<Node> parent = NodeAt(ParentOf(r.key));
+  if (parent && !Grants(*parent, ParentOf(ParentOf(r.key)), FILE_ADD_FILE)) {
+    return ERROR_ACCESS_DENIED;
+  }
+  nodes_[r.key] = source.node;
+  display_[r.key] = Display(ParentOf(r.key)) + L"\\" +
+                    link.substr(link.find_last_of(L'\\') + 1);
+  NotePrivileged(r.key);
+  return 0;
+}
+
+DWORD SimulatedPlatform::SetDacl(const std::wstring& path,
+                                 const std::wstring& dacl) {
+  std::lock_guard lock(mutex_);
+  const Resolved r = Resolve(path, true);
+  if (!r.node) return r.error;
+  if (!Grants(*r.node, ParentOf(r.key), WRITE_DAC)) return ERROR_ACCESS_DENIED;
+  r.node->dacl = dacl;
+  ++r.node->security_changes;
+  NotePrivileged(r.key);
+  return 0;
+}
+
+DWORD SimulatedPlatform::WriteContents(const std::wstring& path,
+                                       const std::string& contents) {
+  std::lock_guard lock(mutex_);
+  const Resolved r = Resolve(path, true);
+  if (r.key.empty() || r.error == ERROR_PATH_NOT_FOUND) return r.error;
+  if (r.node) {
+    if (r.node->directory) return ERROR_ACCESS_DENIED;
+    if (!Grants(*r.node, ParentOf(r.key), FILE_WRITE_DATA)) {
+      return ERROR_ACCESS_DENIED;
+    }
+    if (r.node->locked_by_other ||
+        !SharingAllows(r.node, FILE_WRITE_DATA, FILE_SHARE_READ)) {
+      return ERROR_SHARING_VIOLATION;
+    }
+    r.node->contents = contents;
+  } else {
+    std::shared_ptr<Node> parent = NodeAt(ParentOf(r.key));
+    if (parent && !Grants(*parent, ParentOf(ParentOf(r.key)), FILE_ADD_FILE)) {
+      return ERROR_ACCESS_DENIED;
+    }
+    auto node = std::make_shared<Node>();
+    InitNewObject(*node, ParentOf(r.key));
+    node->contents = contents;
+    nodes_[r.key] = node;
+    display_[r.key] = Display(ParentOf(r.key)) + L"\\" +
+                      path.substr(path.find_last_of(L'\\') + 1);
+  }
+  NotePrivileged(r.key);
+  return 0;
+}
+
+std::optional<std::string> SimulatedPlatform::Read(const std::wstring& path) {
+  std::lock_guard lock(mutex_);
+  const Resolved r = Resolve(path, true);
+  if (!r.node || r.node->directory ||
+      !Grants(*r.node, ParentOf(r.key), FILE_READ_DATA)) {
+    return std::nullopt;
+  }
+  return r.node->contents;
+}
+
+HANDLE SimulatedPlatform::OpenForeign(const std::wstring& path, DWORD access,
+                                      DWORD share, DWORD* error) {
+  std::lock_guard lock(mutex_);
+  const Resolved r = Resolve(path, true);
+  DWORD e = 0;
+  if (!r.node) {
+    e = r.error;
+  } else if (!Grants(*r.node, ParentOf(r.key), access)) {
+    e = ERROR_ACCESS_DENIED;
+  } else if (!SharingAllows(r.node, access, share)) {
+    e = ERROR_SHARING_VIOLATION;
+  }
+  if (error) *error = e;
+  if (e != 0) return INVALID_HANDLE_VALUE;
+  HandleInfo info{HandleInfo::kFile, MapGenericFileRights(access)};
+  info.name = r.key;
+  info.node = r.node;
+  info.share = share;
+  info.foreign = true;
+  return NewHandle(info);
+}
+
+DWORD SimulatedPlatform::SetDaclByHandle(HANDLE handle,
+                                         const std::wstring& dacl) {
+  std::lock_guard lock(mutex_);
+  HandleInfo* h = FindHandle(handle, HandleInfo::kFile);
+  if (h == nullptr) return ERROR_INVALID_HANDLE;
+  if ((h->granted & WRITE_DAC) == 0) return ERROR_ACCESS_DENIED;
+  h->node->dacl = dacl;
+  ++h->node->security_changes;
+  return 0;
+}
+
+std::optional<std::string> SimulatedPlatform::ReadByHandle(HANDLE handle) {
+  std::lock_guard lock(mutex_);
+  HandleInfo* h = FindHandle(handle, HandleInfo::kFile);
+  if (h == nullptr || (h->granted & FILE_READ_DATA) == 0) return std::nullopt;
+  return h->node->contents;
 }
 
 void SimulatedPlatform::AddLibrary(const std::wstring& path, Library library) {
@@ -1418,6 +2334,7 @@ void SimulatedPlatform::FailOnUse(const std::string& function, DWORD error,
 }
 
 DWORD SimulatedPlatform::NextFailure(const std::string& function) {
+  if (in_hook_) return 0;
   const int use = ++uses_[function];
   for (const FailureRule& rule : failures_) {
     if (rule.function != function) continue;
@@ -1431,6 +2348,12 @@ DWORD SimulatedPlatform::NextFailure(const std::string& function) {
 }
 
 void SimulatedPlatform::Log(std::string line) {
+  if (in_hook_) return;
+  if (before_call) {
+    in_hook_ = true;
+    before_call(line.substr(0, line.find('(')));
+    in_hook_ = false;
+  }
   calls_.push_back(std::move(line));
 }
 
@@ -1494,23 +2417,6 @@ DWORD SimulatedPlatform::GrantedServiceAccess(const Service& service) const {
   return granted;
 }
 
-bool SimulatedPlatform::MayWriteInto(const std::wstring& directory_path) {
-  if (user_.system) return true;
-  Node* directory = FindNode(directory_path);
-  if (directory == nullptr || directory->dacl.empty()) return true;
-  DWORD granted = 0;
-  for (const std::wstring& ace : SddlAces(directory->dacl)) {
-    const std::vector<std::wstring> fields = SplitFields(ace);
-    if (fields.size() != 6 || fields[0] != L"A") continue;
-    const std::wstring& trustee = fields[5];
-    if (trustee == user_.sid || trustee == L"WD" || trustee == L"BU" ||
-        trustee == L"AU" || (trustee == L"BA" && user_.elevated)) {
-      granted |= ParseRights(fields[2]).value_or(0);
-    }
-  }
-  return (granted & (FILE_ADD_FILE | GENERIC_ALL | GENERIC_WRITE)) != 0;
-}
-
 int SimulatedPlatform::open_service_handles() const {
   return static_cast<int>(
       std::count_if(handles_.begin(), handles_.end(), [](const auto& entry) {
@@ -1530,12 +2436,17 @@ int SimulatedPlatform::open_kernel_handles() const {
 int SimulatedPlatform::open_file_handles() const {
   return static_cast<int>(
       std::count_if(handles_.begin(), handles_.end(), [](const auto& entry) {
-        return entry.second.kind == HandleInfo::kFile;
+        return (entry.second.kind == HandleInfo::kFile &&
+                !entry.second.foreign) ||
+               entry.second.kind == HandleInfo::kFind;
       }));
 }
 
 bool SimulatedPlatform::AllReleased() const {
-  return handles_.empty() && local_blocks_.empty() && co_task_blocks_.empty() &&
+  const bool handles_closed =
+      std::all_of(handles_.begin(), handles_.end(),
+                  [](const auto& entry) { return entry.second.foreign; });
+  return handles_closed && local_blocks_.empty() && co_task_blocks_.empty() &&
          bad_releases_ == 0;
 }
 

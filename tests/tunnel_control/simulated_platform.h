@@ -6,8 +6,14 @@
 //
 //   - a service manager with services (full configuration, DACL as SDDL,
 //     state) whose state changes are scripted over a virtual clock;
-//   - a file system (directories with owner and DACL, files with contents,
-//     attribute flags such as reparse points);
+//   - a file system: files and directories with owner and DACL, checked
+//     for each caller (a user, another user, an administrator, SYSTEM),
+//     inheritance on creation and on DACL changes, junctions and mount
+//     points that paths really pass through, hard links, handles with
+//     share modes that keep what they were granted, and security
+//     descriptors in Windows' binary layout;
+//   - another process: a hook before every call and the attacker's own
+//     operations (rename, junction, hard link, DACL change, kept handles);
 //   - a virtual clock: Sleep and timed-out waits advance GetTickCount64;
 //   - the module path, fake libraries with fake exports, the process token,
 //     the known folder, and ShellExecuteExW with a scriptable elevated run;
@@ -52,6 +58,21 @@ inline constexpr wchar_t kConfigPath[] =
     L"C:\\ProgramData\\VarnVPN\\VarnVPN.conf";
 inline constexpr wchar_t kUserA[] = L"S-1-5-21-100-200-300-1001";
 inline constexpr wchar_t kUserB[] = L"S-1-5-21-100-200-300-1002";
+inline constexpr wchar_t kTrustedInstaller[] =
+    L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+
+// The usual security of a fresh machine's folders.
+inline constexpr wchar_t kVolumeRootDacl[] =
+    L"D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICIIO;GA;;;CO)"
+    L"(A;OICI;0x1200A9;;;BU)(A;CI;LC;;;AU)(A;CIIO;DC;;;AU)";
+inline constexpr wchar_t kProgramDataDacl[] =
+    L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GA;;;CO)"
+    L"(A;OICI;0x1200A9;;;BU)(A;CI;0x100116;;;BU)";
+inline constexpr wchar_t kProtectedFolderDacl[] =
+    L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;S-1-5-80-956008885-"
+    L"3418522649-1831038044-1853292631-2271478464)(A;OICI;0x1200A9;;;BU)";
+inline constexpr wchar_t kProtectedFileDacl[] =
+    L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200A9;;;BU)";
 
 class SimulatedPlatform {
  public:
@@ -104,20 +125,22 @@ class SimulatedPlatform {
     DWORD transition_to = 0;
   };
 
-  // A file or directory.
+  // A file or directory. Hard links share one Node under several names.
   struct Node {
     bool directory = false;
-    DWORD extra_attributes = 0;  // e.g. FILE_ATTRIBUTE_REPARSE_POINT
-    // For a reparse point: where security changes through it really land.
+    DWORD extra_attributes = 0;  // FILE_ATTRIBUTE_REPARSE_POINT: a junction
+    // For a junction or mount point: the directory where paths through it
+    // really land.
     std::wstring link_target;
     std::string contents;
     std::wstring owner;  // SID string or alias ("BA"), empty if unset
-    std::wstring dacl;   // SDDL "D:..." as last set, empty if unset
-    DWORD last_security_information = 0;  // of the last SetNamedSecurityInfoW
+    // SDDL "D:..." as last set. Empty: no DACL, so everyone has full access.
+    // Objects made through the simulated calls inherit from their parent.
+    std::wstring dacl;
+    DWORD last_security_information = 0;  // of the last security change
     int security_changes = 0;
-    bool locked_by_other = false;  // another process holds it open
+    bool locked_by_other = false;  // another process holds it open, unshared
   };
-
   // The user the simulated process runs as.
   struct User {
     std::wstring sid = L"S-1-5-21-1000000001-1000000002-1000000003-1001";
@@ -184,9 +207,50 @@ class SimulatedPlatform {
   void RemoveNode(const std::wstring& path);
   // Contents of a file, or nullopt when there is no such file.
   std::optional<std::string> FileContents(const std::wstring& path);
+  // Gives the file at `target` the second name `link` (a hard link).
+  Node& AddHardLink(const std::wstring& link, const std::wstring& target);
+  // Makes `path` a junction to the directory `target`.
+  Node& AddJunction(const std::wstring& path, const std::wstring& target);
+  // Number of names the file at `path` has; 0 when there is none.
+  int LinkCount(const std::wstring& path);
+  // The names directly inside the directory `path`, lower case, sorted.
+  std::vector<std::wstring> Children(const std::wstring& path);
+  // GetDriveTypeW's answer for `drive` (a letter); DRIVE_FIXED by default.
+  void SetDriveType(wchar_t drive, UINT type);
 
-  // Module path returned by GetModuleFileNameW.
-  void SetModulePath(const std::wstring& path) { module_path_ = path; }
+  // --- Another process: the attacker -------------------------------------
+  // Called before each simulated call with its function name, so a test
+  // can act between any two calls. Calls made from inside it are neither
+  // hooked nor logged.
+  std::function<void(const std::string& function)> before_call;
+  // Runs `action` with `caller` as the identity every access check uses.
+  // Inside before_call this is the attacker's process.
+  void RunAs(const User& caller, const std::function<void()>& action);
+  // What a process of the current caller can do by itself, checked like
+  // Windows checks it; each returns 0 or the error.
+  DWORD Rename(const std::wstring& from, const std::wstring& to);
+  // Turns an empty directory into a mount point, or creates a junction.
+  DWORD MakeJunction(const std::wstring& path, const std::wstring& target);
+  DWORD MakeHardLink(const std::wstring& link, const std::wstring& target);
+  DWORD SetDacl(const std::wstring& path, const std::wstring& dacl);
+  DWORD WriteContents(const std::wstring& path, const std::string& contents);
+  std::optional<std::string> Read(const std::wstring& path);
+  // A handle another process opened and keeps: it holds the access it was
+  // granted whatever happens to the DACL later, and it is no leak.
+  HANDLE OpenForeign(const std::wstring& path, DWORD access, DWORD share,
+                     DWORD* error = nullptr);
+  DWORD SetDaclByHandle(HANDLE handle, const std::wstring& dacl);
+  std::optional<std::string> ReadByHandle(HANDLE handle);
+  // Real paths an elevated or SYSTEM caller created, wrote, deleted or
+  // re-secured, in order.
+  const std::vector<std::wstring>& privileged_changes() const {
+    return privileged_changes_;
+  }
+
+  // Module path returned by GetModuleFileNameW. The executable and the
+  // folders above it that do not exist yet are made, owned by trusted
+  // principals and writable by nobody else.
+  void SetModulePath(const std::wstring& path);
   const std::wstring& module_path() const { return module_path_; }
 
   // Registers a library that LoadLibraryExW finds by this exact path
@@ -215,7 +279,7 @@ class SimulatedPlatform {
   // --- Failure injection ------------------------------------------------
   // Makes `function` (a Platform field name, e.g. "OpenServiceW") fail with
   // `error`. Uses are counted from the moment the rule is added, from 1.
-  // For functions that return a status (SetNamedSecurityInfoW) the status
+  // For functions that return a status (SetSecurityInfo) the status
   // is `error`; for SHGetKnownFolderPath it is HRESULT_FROM_WIN32(error).
   // A failing call changes nothing in the simulation.
   void FailAlways(const std::string& function, DWORD error);
@@ -258,7 +322,7 @@ class SimulatedPlatform {
   friend struct Impl;
 
   struct HandleInfo {
-    enum Kind { kManager, kService, kToken, kProcess, kFile };
+    enum Kind { kManager, kService, kToken, kProcess, kFile, kFind };
     HandleInfo() = default;
     HandleInfo(Kind k, DWORD g) : kind(k), granted(g) {}
     Kind kind = kFile;
@@ -267,7 +331,18 @@ class SimulatedPlatform {
     DWORD exit_code = STILL_ACTIVE;
     uint64_t finishes_at = 0;
     bool finishes = true;
-    uint64_t position = 0;  // file write position
+    uint64_t position = 0;            // file write position
+    std::shared_ptr<Node> node;       // a file handle's object
+    DWORD share = 0;                  // a file handle's share mode
+    bool foreign = false;             // held by another process
+    std::vector<std::wstring> found;  // a find handle's names
+    size_t next_found = 0;
+  };
+  // Where a path really lands, junctions followed.
+  struct Resolved {
+    std::wstring key;            // node key; empty when the path is unusable
+    std::shared_ptr<Node> node;  // null when missing
+    DWORD error = 0;             // ERROR_PATH_NOT_FOUND, ERROR_FILE_NOT_FOUND
   };
   struct FailureRule {
     std::string function;
@@ -288,7 +363,22 @@ class SimulatedPlatform {
   void AdvanceService(Service& service);
   void RemoveIfDeleted(const std::wstring& key);
   DWORD GrantedServiceAccess(const Service& service) const;
-  bool MayWriteInto(const std::wstring& directory_path);
+  Resolved Resolve(const std::wstring& path, bool follow_final, int depth = 0);
+  std::shared_ptr<Node> NodeAt(const std::wstring& key);
+  std::wstring Display(const std::wstring& key);
+  // Rights the caller holds on `node`, plus DELETE and FILE_READ_ATTRIBUTES
+  // through the parent directory at `parent_key`, as Windows grants them.
+  DWORD Rights(const Node& node, const std::wstring& parent_key) const;
+  bool Grants(const Node& node, const std::wstring& parent_key,
+              DWORD access) const;
+  bool CallerHas(const std::wstring& trustee) const;
+  bool SharingAllows(const std::shared_ptr<Node>& node, DWORD access,
+                     DWORD share) const;
+  // The owner and inherited DACL of an object created by the caller.
+  void InitNewObject(Node& node, const std::wstring& parent_key);
+  void PropagateInheritance(const std::wstring& directory_key);
+  void NotePrivileged(const std::wstring& key);
+  void PutNode(const std::wstring& path, std::shared_ptr<Node> node);
 
   std::recursive_mutex mutex_;
   ScopedPlatform* scoped_ = nullptr;
@@ -296,8 +386,12 @@ class SimulatedPlatform {
 
   User user_;
   std::map<std::wstring, std::unique_ptr<Service>> services_;  // lower-case
-  std::map<std::wstring, Node> nodes_;                         // lower-case
-  std::map<std::wstring, Library> libraries_;                  // lower-case
+  std::map<std::wstring, std::shared_ptr<Node>> nodes_;        // lower-case
+  std::map<std::wstring, std::wstring> display_;  // key to path as created
+  std::map<wchar_t, UINT> drive_types_;
+  std::vector<std::wstring> privileged_changes_;
+  bool in_hook_ = false;
+  std::map<std::wstring, Library> libraries_;  // lower-case
   std::map<void*, std::wstring> loaded_modules_;
   std::map<std::wstring, SID_NAME_USE> accounts_;  // canonical SID text
   int loaded_libraries_ = 0;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
+#include <vector>
 
 #include "app/tunnel_control/scoped_handles.h"
 
@@ -122,6 +124,67 @@ TEST(SimulatedPlatformTest, ModulePathTruncatesLikeWindows) {
   EXPECT_EQ(Os().GetModuleFileNameW(nullptr, buffer, 8), 8u);
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
   EXPECT_STREQ(buffer, L"C:\\abcd");
+}
+
+// Paths through junctions land in the target unless the link itself is
+// opened; hard links share one file; new files inherit; access follows the
+// caller, and a handle keeps what it was granted.
+TEST(SimulatedPlatformTest, FilesBehaveLikeNtfsForEachCaller) {
+  SimulatedPlatform sim;
+  const SimulatedPlatform::User a{kUserA, false, false};
+  const SimulatedPlatform::User b{kUserB, false, false};
+  sim.AddJunction(L"C:\\j", L"C:\\t");
+  sim.RunAs(a, [&] { EXPECT_EQ(sim.WriteContents(L"C:\\j\\f", "x"), 0u); });
+  EXPECT_EQ(sim.FileContents(L"C:\\t\\f"), "x");
+  wchar_t path[64];
+  for (DWORD flags :
+       {DWORD{FILE_FLAG_BACKUP_SEMANTICS},
+        DWORD{FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT}}) {
+    ScopedFileHandle h(Os().CreateFileW(L"C:\\j", FILE_READ_ATTRIBUTES, 7,
+                                        nullptr, OPEN_EXISTING, flags,
+                                        nullptr));
+    ASSERT_TRUE(h);
+    Os().GetFinalPathNameByHandleW(h.Get(), path, 64, 0);
+    EXPECT_STREQ(path, flags & FILE_FLAG_OPEN_REPARSE_POINT ? L"\\\\?\\C:\\j"
+                                                            : L"\\\\?\\C:\\t");
+  }
+
+  sim.AddHardLink(L"C:\\t\\g", L"C:\\t\\f");
+  EXPECT_EQ(sim.LinkCount(L"C:\\t\\f"), 2);
+  SimulatedPlatform::Node& folder = sim.AddDirectory(L"C:\\d");
+  folder.dacl = L"D:P(A;OICI;FA;;;SY)(A;OICIIO;GA;;;CO)(A;;0x1200AB;;;" +
+                std::wstring(kUserA) + L")";
+  sim.RunAs(a, [&] {
+    ScopedFileHandle h(Os().CreateFileW(L"C:\\d\\n", GENERIC_WRITE, 0, nullptr,
+                                        CREATE_NEW, 0, nullptr));
+    EXPECT_TRUE(h);
+  });
+  EXPECT_EQ(SddlAces(sim.FindNode(L"C:\\d\\n")->dacl),
+            (std::vector<std::wstring>{L"A;ID;FA;;;SY",
+                                       L"A;ID;GA;;;" + std::wstring(kUserA)}));
+
+  HANDLE kept = INVALID_HANDLE_VALUE;
+  sim.RunAs(a, [&] {
+    kept = sim.OpenForeign(L"C:\\d\\n", WRITE_DAC, 7);
+    EXPECT_EQ(sim.SetDacl(L"C:\\d\\n", L"D:P(A;;FA;;;SY)"), 0u);
+    EXPECT_EQ(sim.Read(L"C:\\d\\n"), std::nullopt);
+  });
+  sim.RunAs(b, [&] {
+    EXPECT_EQ(sim.SetDacl(L"C:\\d\\n", L"D:"),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(sim.Rename(L"C:\\d\\n", L"C:\\d\\m"),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  });
+  EXPECT_EQ(sim.SetDaclByHandle(kept, L"D:P(A;;FA;;;WD)"), 0u);
+
+  std::vector<std::string> seen;
+  sim.before_call = [&](const std::string& function) {
+    seen.push_back(function);
+    Os().GetDriveTypeW(L"C:\\");  // from inside: neither hooked nor logged
+  };
+  Os().Sleep(1);
+  EXPECT_EQ(seen, std::vector<std::string>{"Sleep"});
+  EXPECT_EQ(sim.CountCalls("GetDriveTypeW"), 0);
 }
 
 }  // namespace

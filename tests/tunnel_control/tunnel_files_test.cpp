@@ -43,66 +43,89 @@ TEST_F(TunnelFilesTest, PathsAreEmptyWhenTheKnownFolderFails) {
   EXPECT_EQ(ConfigFilePath(), L"");
 }
 
-TEST_F(TunnelFilesTest, DirectorySddlHasOwnerAdministratorsAndOneUser) {
+TEST_F(TunnelFilesTest, SecurityDescriptorsAreFixedStrings) {
   EXPECT_EQ(DataDirectorySddl(kUserA),
             std::wstring(L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
-                         L"(A;OICI;0x1301BF;;;") +
-                kUserA + L")");
+                         L"(A;;0x1200AB;;;") +
+                kUserA + L")(A;OIIO;0x1301BF;;;" + kUserA + L")");
+  EXPECT_EQ(std::wstring(kDirectoryMarkerSddl),
+            L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)");
+  EXPECT_EQ(TunnelLogSddl(kUserA), L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;" +
+                                       std::wstring(kUserA) + L")");
 }
 
-TEST_F(TunnelFilesTest, ProtectSetsOwnerAndProtectedDaclInOneCall) {
-  sim_.user().elevated = true;
-  SimulatedPlatform::Node& directory = sim_.AddDirectory(kDataDirectory);
-  directory.owner = kUserB;  // created beforehand by another user
-  directory.dacl = L"D:(A;OICI;FA;;;" + std::wstring(kUserB) + L")";
-
-  ASSERT_TRUE(ProtectDataDirectory(kDataDirectory, kUserA));
-
-  EXPECT_EQ(directory.owner, L"BA");
-  EXPECT_EQ(directory.dacl,
-            std::wstring(L"D:PAI(A;OICI;FA;;;SY)"
-                         L"(A;OICI;FA;;;BA)(A;OICI;0x1301BF;;;") +
-                kUserA + L")");
-  EXPECT_EQ(directory.last_security_information,
-            static_cast<DWORD>(OWNER_SECURITY_INFORMATION |
-                               DACL_SECURITY_INFORMATION |
-                               PROTECTED_DACL_SECURITY_INFORMATION));
-  EXPECT_EQ(directory.security_changes, 1);
-  EXPECT_EQ(sim_.CallsTo("SetNamedSecurityInfoW"),
+// What the user may and may not do in a freshly prepared directory.
+TEST_F(TunnelFilesTest, PreparedDirectoryLetsTheUserWriteButNotRedirect) {
+  const SimulatedPlatform::User admin{L"S-1-5-21-9-9-9-500", true, false};
+  const SimulatedPlatform::User user{kUserA, false, false};
+  DirectoryResult result = DirectoryResult::kRefused;
+  sim_.RunAs(admin,
+             [&] { result = PrepareDataDirectory(kDataDirectory, kUserA); });
+  ASSERT_EQ(result, DirectoryResult::kReady);
+  EXPECT_EQ(sim_.CallsTo("CreateDirectoryW"),
             std::vector<std::string>{
-                "SetNamedSecurityInfoW(\"C:\\ProgramData\\VarnVPN\", 1, "
-                "0x80000005)"});
+                "CreateDirectoryW(\"C:\\ProgramData\\VarnVPN\", attributes)"});
+  const SimulatedPlatform::Node* directory = sim_.FindNode(kDataDirectory);
+  EXPECT_EQ(directory->owner, L"BA");
+  EXPECT_EQ(directory->dacl, DataDirectorySddl(kUserA).substr(4));
+  const std::wstring marker = std::wstring(kDataDirectory) + L"\\keep.txt";
+  ASSERT_NE(sim_.FindNode(marker), nullptr);
+  EXPECT_EQ(sim_.FindNode(marker)->dacl, L"D:P(A;;FA;;;SY)(A;;FA;;;BA)");
+
+  sim_.RunAs(user, [&] {
+    OpError error;
+    ASSERT_TRUE(WriteTunnelConfig("[Interface]", &error));
+    EXPECT_EQ(testing::SddlAces(sim_.FindNode(kConfigPath)->dacl),
+              (std::vector<std::wstring>{
+                  L"A;ID;FA;;;SY", L"A;ID;FA;;;BA",
+                  L"A;ID;0x1301BF;;;" + std::wstring(kUserA)}));
+    EXPECT_EQ(sim_.Rename(kDataDirectory, L"C:\\ProgramData\\x"),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(sim_.SetDacl(kDataDirectory, L"D:(A;;FA;;;WD)"),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(Os().DeleteFileW(marker.c_str()));
+    const std::wstring log = std::wstring(kDataDirectory) + L"\\log.bin";
+    EXPECT_EQ(sim_.Read(log), "");
+    EXPECT_FALSE(Os().DeleteFileW(log.c_str()));
+    DeleteTunnelConfig();
+    EXPECT_EQ(sim_.MakeJunction(kDataDirectory, L"C:\\Windows"),
+              static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+  });
 }
 
-TEST_F(TunnelFilesTest, ProtectForAnotherUserReplacesTheUserEntry) {
-  sim_.user().elevated = true;
-  sim_.AddDirectory(kDataDirectory);
-  ASSERT_TRUE(ProtectDataDirectory(kDataDirectory, kUserA));
-  ASSERT_TRUE(ProtectDataDirectory(kDataDirectory, kUserB));
-  const std::vector<std::wstring> aces =
-      testing::SddlAces(sim_.FindNode(kDataDirectory)->dacl);
-  ASSERT_EQ(aces.size(), 3u);
-  EXPECT_EQ(aces[2], L"A;OICI;0x1301BF;;;" + std::wstring(kUserB));
-}
+// The next install leaves only what SYSTEM or the Administrators made.
+TEST_F(TunnelFilesTest, PreparingAgainSettlesWhatIsInside) {
+  const SimulatedPlatform::User admin{L"S-1-5-21-9-9-9-500", true, false};
+  const SimulatedPlatform::User a{kUserA, false, false};
+  const std::wstring notes = std::wstring(kDataDirectory) + L"\\notes.txt";
+  const std::wstring log = std::wstring(kDataDirectory) + L"\\log.bin";
+  sim_.RunAs(admin, [&] { PrepareDataDirectory(kDataDirectory, kUserA); });
+  sim_.RunAs(a, [&] {
+    sim_.WriteContents(kConfigPath, "key of a");
+    sim_.WriteContents(notes, "notes");
+  });
+  // The running tunnel keeps its log and holds the configuration open,
+  // unshared.
+  HANDLE tunnel = INVALID_HANDLE_VALUE;
+  sim_.RunAs({L"S-1-5-18", false, true}, [&] {
+    sim_.WriteContents(log, "log");
+    tunnel = sim_.OpenForeign(kConfigPath, FILE_READ_DATA, 0);
+  });
+  ASSERT_NE(tunnel, INVALID_HANDLE_VALUE);
 
-TEST_F(TunnelFilesTest, ProtectFailsOnEveryFailingStep) {
-  sim_.user().elevated = true;
-  SimulatedPlatform::Node& directory = sim_.AddDirectory(kDataDirectory);
-  for (const char* step :
-       {"ConvertStringSecurityDescriptorToSecurityDescriptorW",
-        "GetSecurityDescriptorDacl", "GetSecurityDescriptorOwner",
-        "SetNamedSecurityInfoW"}) {
-    SCOPED_TRACE(step);
-    sim_.FailOnce(step, ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(ProtectDataDirectory(kDataDirectory, kUserA));
-    EXPECT_EQ(directory.security_changes, 0);
-  }
-  // A SID that makes the SDDL invalid is caught by the conversion.
-  EXPECT_FALSE(ProtectDataDirectory(kDataDirectory, L"nobody"));
-  // Without the rights to change the directory's security.
-  sim_.user().elevated = false;
-  EXPECT_FALSE(ProtectDataDirectory(kDataDirectory, kUserA));
-  EXPECT_EQ(directory.security_changes, 0);
+  DirectoryResult result = DirectoryResult::kRefused;
+  sim_.RunAs(admin,
+             [&] { result = PrepareDataDirectory(kDataDirectory, kUserB); });
+  ASSERT_EQ(result, DirectoryResult::kReady);
+  EXPECT_EQ(sim_.FindNode(notes), nullptr);
+  ASSERT_NE(sim_.FindNode(kConfigPath), nullptr);
+  EXPECT_EQ(sim_.FindNode(kConfigPath)->dacl, L"D:P(A;;FA;;;SY)(A;;FA;;;BA)");
+  EXPECT_EQ(sim_.FindNode(kConfigPath)->owner, L"BA");
+  sim_.RunAs(a, [&] { EXPECT_EQ(sim_.Read(kConfigPath), std::nullopt); });
+  EXPECT_EQ(sim_.FindNode(log)->dacl.find(kUserA), std::wstring::npos);
+  EXPECT_NE(sim_.FindNode(log)->dacl.find(kUserB), std::wstring::npos);
+  EXPECT_EQ(sim_.FileContents(log), "log");
+  EXPECT_TRUE(sim_.ReadByHandle(tunnel).has_value());
 }
 
 TEST_F(TunnelFilesTest, WriteReplacesTheWholeFile) {
@@ -117,7 +140,7 @@ TEST_F(TunnelFilesTest, WriteReplacesTheWholeFile) {
   EXPECT_EQ(sim_.CallsTo("CreateFileW"),
             std::vector<std::string>{
                 "CreateFileW(\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\", "
-                "0x40000000, 0x0, 2, 0x80)"});
+                "0x40000000, 0x0, 1, 0x80)"});
 }
 
 TEST_F(TunnelFilesTest, WriteOfEmptyTextLeavesAnEmptyFile) {
@@ -138,7 +161,7 @@ TEST_F(TunnelFilesTest, WriteFailsWithoutProgramData) {
   EXPECT_EQ(sim_.CountCalls("CreateFileW"), 0);
 }
 
-TEST_F(TunnelFilesTest, WriteReportsTheOpenErrorAndDeletesNothing) {
+TEST_F(TunnelFilesTest, WriteReportsTheRealCauseAndWritesNothing) {
   struct Case {
     const char* name;
     std::function<void(SimulatedPlatform&)> setup;
@@ -159,6 +182,16 @@ TEST_F(TunnelFilesTest, WriteReportsTheOpenErrorAndDeletesNothing) {
          sim.AddFile(kConfigPath, "old").locked_by_other = true;
        },
        "Could not write the tunnel config (error 32)"},
+      {"old file shut to the user",
+       [](SimulatedPlatform& sim) {
+         const std::wstring user = sim.user().sid;
+         sim.AddDirectory(kDataDirectory).dacl = L"D:P(A;;0x1200AB;;;" + user +
+                                                 L")(A;OIIO;0x1301BF;;;" +
+                                                 user + L")";
+         sim.AddFile(kConfigPath, "old").dacl =
+             L"D:P(A;;FA;;;" + std::wstring(kUserB) + L")";
+       },
+       "Could not write the tunnel config (error 5)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -168,7 +201,7 @@ TEST_F(TunnelFilesTest, WriteReportsTheOpenErrorAndDeletesNothing) {
     EXPECT_FALSE(WriteTunnelConfig("text", &error));
     EXPECT_EQ(error.code, "config_write_failed");
     EXPECT_EQ(error.message, c.message);
-    EXPECT_EQ(sim.CountCalls("DeleteFileW"), 0);
+    EXPECT_EQ(sim.CountCalls("WriteFile"), 0);
     EXPECT_TRUE(sim.AllReleased()) << sim.LeakReport();
   }
 }

@@ -148,6 +148,30 @@ TEST_F(ServiceControlWineTest, RejectedConfigIsTunnelFailureWithoutFile) {
   EXPECT_EQ(QueryTunnelStage(), "disconnected");
 }
 
+// A configuration file that is a second name of another file: the connect
+// writes a new file and never through the link.
+TEST_F(ServiceControlWineTest, HardLinkedConfigLeavesTheOtherFileUntouched) {
+  const std::wstring other =
+      DataDirectoryPath().substr(0, DataDirectoryPath().rfind(L'\\')) +
+      L"\\varn_link_target.txt";
+  ::DeleteFileW(other.c_str());
+  HANDLE file = ::CreateFileW(other.c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << ::GetLastError();
+  DWORD written = 0;
+  ::WriteFile(file, "untouched", 9, &written, nullptr);
+  ::CloseHandle(file);
+  ASSERT_TRUE(
+      ::CreateHardLinkW(ConfigFilePath().c_str(), other.c_str(), nullptr))
+      << ::GetLastError();
+
+  OpError error;
+  ASSERT_TRUE(ConnectOnWine(kConfigA, &error)) << error.message;
+  EXPECT_EQ(ReadFileBytes(ConfigFilePath()), kConfigA);
+  EXPECT_EQ(ReadFileBytes(other), "untouched");
+  ::DeleteFileW(other.c_str());
+}
+
 TEST_F(ServiceControlWineTest, DisconnectStopsTheTunnelAndDeletesTheFile) {
   OpError error;
   ASSERT_TRUE(ConnectOnWine(kConfigA, &error)) << error.message;

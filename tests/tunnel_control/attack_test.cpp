@@ -1,0 +1,404 @@
+// A second, non-administrator user of the same machine against the
+// privileged modes: each row is one attack on install, connect, disconnect,
+// uninstall or the service host. A row holds when the attacker gains nothing
+// and nothing privileged changed outside the real data directory.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/tunnel_control/op_error.h"
+#include "app/tunnel_control/service_control.h"
+#include "app/tunnel_control/service_host.h"
+#include "app/tunnel_control/service_installer.h"
+#include "tests/tunnel_control/simulated_platform.h"
+
+namespace tunnel_control {
+namespace {
+
+using testing::kConfigPath;
+using testing::kDataDirectory;
+using testing::kUserA;
+using testing::kUserB;
+using testing::SimulatedPlatform;
+using User = SimulatedPlatform::User;
+
+constexpr char kKeyA[] = "[Interface]\nPrivateKey = key-of-user-a\n";
+constexpr char kKeyB[] = "[Interface]\nPrivateKey = key-of-user-b\n";
+constexpr wchar_t kSystemFolder[] = L"C:\\Windows\\Tasks";
+constexpr wchar_t kSystemFile[] = L"C:\\Windows\\Tasks\\VarnVPN.conf";
+constexpr wchar_t kAside[] = L"C:\\ProgramData\\VarnVPN.old";
+constexpr wchar_t kLog[] = L"C:\\ProgramData\\VarnVPN\\log.bin";
+
+const User kAdmin{L"S-1-5-21-100-200-300-500", true, false};
+const User kSystem{L"S-1-5-18", false, true};
+const User kA{kUserA, false, false};
+const User kB{kUserB, false, false};
+
+// The tunnel library as far as the host's account matters: it reads the
+// configuration and keeps its log beside it, as SYSTEM.
+BOOL WINAPI FakeTunnelService(LPCWSTR config_path) {
+  const std::wstring config = config_path;
+  const std::wstring log = config.substr(0, config.rfind(L'\\')) + L"\\log.bin";
+  HANDLE file = Os().CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                 nullptr, OPEN_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return FALSE;
+  DWORD written = 0;
+  Os().WriteFile(file, "started", 7, &written, nullptr);
+  Os().CloseHandle(file);
+  return TRUE;
+}
+
+class Machine {
+ public:
+  Machine() {
+    // An administrators' folder outside the data directory, with a file of
+    // the same name as the configuration.
+    SimulatedPlatform::Node& folder = sim.AddDirectory(kSystemFolder);
+    folder.owner = L"SY";
+    folder.dacl = L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    SimulatedPlatform::Node& file = sim.AddFile(kSystemFile, "system data");
+    file.owner = L"SY";
+    file.dacl = L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)";
+    sim.AddFile(L"C:\\Users\\a\\notes.txt", "notes of user a").owner = kUserA;
+    const std::wstring exe = sim.module_path();
+    sim.AddLibrary(exe.substr(0, exe.rfind(L'\\')) + L"\\tunnel.dll",
+                   {{{"WireGuardTunnelService",
+                      reinterpret_cast<FARPROC>(&FakeTunnelService)}}});
+  }
+
+  int Install(const std::wstring& sid) {
+    int code = -1;
+    sim.RunAs(kAdmin, [&] { code = RunInstallMode(sid); });
+    return code;
+  }
+  bool Connect(const User& user, const std::string& config) {
+    sim.elevation().run = [this, &user](const auto&) -> DWORD {
+      return static_cast<DWORD>(RunInstallMode(user.sid));
+    };
+    bool connected = false;
+    sim.RunAs(user, [&] {
+      OpError error;
+      connected = ConnectTunnel(config, &error);
+    });
+    return connected;
+  }
+  bool Disconnect(const User& user) {
+    bool done = false;
+    sim.RunAs(user, [&] {
+      OpError error;
+      done = DisconnectTunnel(&error);
+    });
+    return done;
+  }
+  int Uninstall() {
+    int code = -1;
+    sim.RunAs(kAdmin, [&] { code = RunUninstallMode(); });
+    return code;
+  }
+  int Host() {
+    int code = -1;
+    sim.RunAs(kSystem, [&] { code = RunServiceMode(L""); });
+    return code;
+  }
+  // Runs `action` as `user` and returns its error, 0 on success.
+  DWORD As(const User& user, const std::function<DWORD()>& action) {
+    DWORD result = 0;
+    sim.RunAs(user, [&] { result = action(); });
+    return result;
+  }
+  std::optional<std::string> ReadAs(const User& user,
+                                    const std::wstring& path) {
+    std::optional<std::string> contents;
+    sim.RunAs(user, [&] { contents = sim.Read(path); });
+    return contents;
+  }
+  // The granted user swaps the data directory for a junction to `target`.
+  DWORD Redirect(const User& user, const std::wstring& target) {
+    return As(user, [&] {
+      if (DWORD e = sim.Rename(kDataDirectory, kAside)) return e;
+      return sim.MakeJunction(kDataDirectory, target);
+    });
+  }
+  // True when a service is registered to run an executable under `folder`.
+  bool ServiceRunsFrom(const std::wstring& folder) {
+    const SimulatedPlatform::Service* service =
+        sim.FindService(kTunnelServiceName);
+    return service != nullptr &&
+           service->binary_path.find(folder) != std::wstring::npos;
+  }
+  // Privileged changes outside the data directory, as one text.
+  std::string OutsideChanges() {
+    const std::wstring inside = std::wstring(kDataDirectory) + L"\\";
+    std::string outside;
+    for (const std::wstring& path : sim.privileged_changes()) {
+      if (_wcsicmp(path.c_str(), kDataDirectory) == 0 ||
+          _wcsnicmp(path.c_str(), inside.c_str(), inside.size()) == 0) {
+        continue;
+      }
+      outside += testing::Narrow(path) + " ";
+    }
+    return outside;
+  }
+
+  SimulatedPlatform sim;
+};
+
+// A user-owned folder for the executable, optionally reached otherwise.
+void PlaceAppIn(Machine& m, const std::wstring& folder,
+                const std::wstring& owner) {
+  SimulatedPlatform::Node& node = m.sim.AddDirectory(folder);
+  node.owner = owner;
+  node.dacl =
+      L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + owner + L")";
+  m.sim.SetModulePath(folder + L"\\varn_vpn.exe");
+}
+
+struct Attack {
+  const char* name;
+  // Sets the machine up and runs the privileged operation, the attacker
+  // acting before, during (through before_call) and after it. Returns what
+  // the attacker gained, empty when nothing.
+  std::function<std::string(Machine&)> run;
+};
+
+const Attack kAttacks[] = {
+    // --- The install location -------------------------------------------
+    {"bundle in a folder the other user owns",
+     [](Machine& m) {
+       PlaceAppIn(m, L"C:\\Users\\b\\Downloads\\varn", kUserB);
+       m.Install(kUserA);
+       return m.ServiceRunsFrom(L"C:\\Users\\b") ? "SYSTEM runs B's folder"
+                                                 : "";
+     }},
+    {"bundle folder writable by all users",
+     [](Machine& m) {
+       m.sim.FindNode(L"C:\\Program Files\\Varn VPN")->dacl +=
+           L"(A;OICI;0x1301BF;;;AU)";
+       m.Install(kUserA);
+       return m.ServiceRunsFrom(L"Varn VPN") ? "users may add DLLs" : "";
+     }},
+    {"a DLL beside the exe writable by users",
+     [](Machine& m) {
+       SimulatedPlatform::Node& dll =
+           m.sim.AddFile(L"C:\\Program Files\\Varn VPN\\dwmapi.dll", "MZ");
+       dll.owner = L"BA";
+       dll.dacl = L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1301BF;;;BU)";
+       m.Install(kUserA);
+       return m.ServiceRunsFrom(L"Varn VPN") ? "users may replace a DLL" : "";
+     }},
+    {"folder above lets users rename the bundle folder",
+     [](Machine& m) {
+       SimulatedPlatform::Node& apps = m.sim.AddDirectory(L"C:\\Apps");
+       apps.owner = L"BA";
+       apps.dacl =
+           L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301FF;;;AU)";
+       m.sim.SetModulePath(L"C:\\Apps\\Varn\\varn_vpn.exe");
+       m.Install(kUserA);
+       return m.ServiceRunsFrom(L"C:\\Apps") ? "users may swap C:\\Apps\\Varn"
+                                             : "";
+     }},
+    {"bundle started through a junction the other user owns",
+     [](Machine& m) {
+       m.sim.AddJunction(L"C:\\Users\\b\\link", L"C:\\Program Files\\Varn VPN")
+           .owner = kUserB;
+       m.sim.SetModulePath(L"C:\\Users\\b\\link\\varn_vpn.exe");
+       m.Install(kUserA);
+       return m.ServiceRunsFrom(L"C:\\Users\\b") ? "B may retarget the link"
+                                                 : "";
+     }},
+    {"bundle on a network drive",
+     [](Machine& m) {
+       m.sim.SetDriveType(L'N', DRIVE_REMOTE);
+       m.sim.SetModulePath(L"N:\\varn\\varn_vpn.exe");
+       m.Install(kUserA);
+       return m.ServiceRunsFrom(L"N:\\") ? "the share's owner decides" : "";
+     }},
+    {"bundle on a removable drive",
+     [](Machine& m) {
+       m.sim.SetDriveType(L'E', DRIVE_REMOVABLE);
+       m.sim.SetModulePath(L"E:\\varn\\varn_vpn.exe");
+       m.Install(kUserA);
+       return m.ServiceRunsFrom(L"E:\\") ? "whoever holds the stick decides"
+                                         : "";
+     }},
+    {"percent sign in the path",
+     [](Machine& m) {
+       m.sim.SetModulePath(L"C:\\Program Files\\%TEMP%\\varn_vpn.exe");
+       m.Install(kUserA);
+       return m.ServiceRunsFrom(L"%TEMP%") ? "the manager may expand %TEMP%"
+                                           : "";
+     }},
+
+    // --- The data directory at install ------------------------------------
+    {"squatted folder swapped for a junction during the install",
+     [](Machine& m) {
+       m.As(kB, [] {
+         return Os().CreateDirectoryW(kDataDirectory, nullptr)
+                    ? 0
+                    : ::GetLastError();
+       });
+       // Between the checks and the security change; the last name is how
+       // the directory's DACL was once set, by path.
+       bool swapped = false;
+       m.sim.before_call = [&](const std::string& function) {
+         if (swapped ||
+             (function != "SetNamedSecurityInfoW" &&
+              function != "GetSecurityInfo" && function != "SetSecurityInfo")) {
+           return;
+         }
+         swapped = m.Redirect(kB, kSystemFolder) == 0;
+       };
+       m.Install(kUserA);
+       m.sim.before_call = nullptr;
+       return m.sim.FindNode(kSystemFolder)->security_changes != 0
+                  ? "a system folder's DACL changed"
+                  : "";
+     }},
+    {"planted configuration in a squatted folder",
+     [](Machine& m) {
+       m.As(kB, [&] {
+         if (!Os().CreateDirectoryW(kDataDirectory, nullptr)) {
+           return ::GetLastError();
+         }
+         if (DWORD e = m.sim.WriteContents(kConfigPath, "")) return e;
+         return m.sim.SetDacl(kConfigPath, L"D:P(A;;FA;;;WD)");
+       });
+       m.Connect(kA, kKeyA);
+       return m.ReadAs(kB, kConfigPath) == kKeyA ? "B reads A's key" : "";
+     }},
+    {"squatter's handle keeps WRITE_DAC",
+     [](Machine& m) {
+       HANDLE handle = INVALID_HANDLE_VALUE;
+       m.As(kB, [&] {
+         if (!Os().CreateDirectoryW(kDataDirectory, nullptr)) {
+           return ::GetLastError();
+         }
+         DWORD error = 0;
+         handle = m.sim.OpenForeign(
+             kDataDirectory, WRITE_DAC,
+             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &error);
+         return error;
+       });
+       m.Install(kUserA);
+       m.As(kB, [&] {
+         return m.sim.SetDaclByHandle(handle, L"D:P(A;OICI;FA;;;WD)");
+       });
+       m.Connect(kA, kKeyA);
+       return m.ReadAs(kB, kConfigPath) == kKeyA ? "B reads A's key" : "";
+     }},
+
+    // --- A granted user turned attacker -----------------------------------
+    {"previous user re-grants itself read on its old file",
+     [](Machine& m) {
+       m.Connect(kA, kKeyA);
+       m.Connect(kB, kKeyB);
+       m.As(kA, [] {
+         return SimulatedPlatform::Current()->SetDacl(
+             kConfigPath, L"D:P(A;;FA;;;" + std::wstring(kUserA) + L")");
+       });
+       return m.ReadAs(kA, kConfigPath) == kKeyB ? "A reads B's key" : "";
+     }},
+    {"previous user leaves a hard link to its own file",
+     [](Machine& m) {
+       m.Connect(kA, kKeyA);
+       m.Disconnect(kA);
+       m.As(kA, [&] {
+         return m.sim.MakeHardLink(kConfigPath, L"C:\\Users\\a\\notes.txt");
+       });
+       m.Connect(kB, kKeyB);
+       // Still the file's owner, A can always let itself in again.
+       m.As(kA, [&] {
+         return m.sim.SetDacl(L"C:\\Users\\a\\notes.txt",
+                              L"D:(A;;FA;;;" + std::wstring(kUserA) + L")");
+       });
+       return m.ReadAs(kA, L"C:\\Users\\a\\notes.txt") == kKeyB
+                  ? "A reads B's key"
+                  : "";
+     }},
+    {"granted user redirects the directory under the service",
+     [](Machine& m) {
+       m.Connect(kA, kKeyA);
+       m.Redirect(kA, kSystemFolder);
+       m.Host();
+       return m.sim.FileContents(L"C:\\Windows\\Tasks\\log.bin")
+                  ? "SYSTEM wrote into a system folder"
+                  : "";
+     }},
+    {"granted user makes the emptied directory a mount point",
+     [](Machine& m) {
+       m.Connect(kA, kKeyA);
+       m.Disconnect(kA);
+       m.As(kA, [&] {
+         for (const std::wstring& name : m.sim.Children(kDataDirectory)) {
+           const std::wstring path =
+               std::wstring(kDataDirectory) + L"\\" + name;
+           if (!Os().DeleteFileW(path.c_str())) return ::GetLastError();
+         }
+         return m.sim.MakeJunction(kDataDirectory, kSystemFolder);
+       });
+       m.Host();
+       return m.sim.FileContents(L"C:\\Windows\\Tasks\\log.bin")
+                  ? "SYSTEM wrote into a system folder"
+                  : "";
+     }},
+    {"granted user swaps the tunnel's log for a hard link to a system file",
+     [](Machine& m) {
+       m.Connect(kA, kKeyA);
+       m.As(kA, [&] {
+         Os().DeleteFileW(kLog);
+         return m.sim.MakeHardLink(kLog, kSystemFile);
+       });
+       m.Host();
+       return m.sim.FileContents(kSystemFile) != "system data"
+                  ? "SYSTEM wrote into a system file"
+                  : "";
+     }},
+    {"granted user redirects the directory before an uninstall",
+     [](Machine& m) {
+       m.Connect(kA, kKeyA);
+       m.Redirect(kA, kSystemFolder);
+       m.Uninstall();
+       return m.sim.FindNode(kSystemFile) == nullptr
+                  ? "an administrator deleted a system file"
+                  : "";
+     }},
+    {"data directory left as a junction, then uninstall",
+     [](Machine& m) {
+       m.sim.AddJunction(kDataDirectory, kSystemFolder);
+       m.Uninstall();
+       return m.sim.FindNode(kSystemFile) == nullptr
+                  ? "an administrator deleted a system file"
+                  : "";
+     }},
+};
+
+TEST(AttackTest, EveryAttackFails) {
+  for (const Attack& attack : kAttacks) {
+    SCOPED_TRACE(attack.name);
+    Machine m;
+    EXPECT_EQ(attack.run(m), "");
+    EXPECT_EQ(m.OutsideChanges(), "");
+  }
+}
+
+// The same machine without an attacker: what the rows build on still works.
+TEST(AttackTest, UndisturbedUsersStillConnect) {
+  Machine m;
+  ASSERT_TRUE(m.Connect(kA, kKeyA));
+  EXPECT_EQ(m.ReadAs(kA, kConfigPath), kKeyA);
+  EXPECT_EQ(m.ReadAs(kB, kConfigPath), std::nullopt);
+  ASSERT_TRUE(m.Connect(kB, kKeyB));
+  EXPECT_EQ(m.ReadAs(kB, kConfigPath), kKeyB);
+  EXPECT_EQ(m.ReadAs(kA, kConfigPath), std::nullopt);
+  EXPECT_EQ(m.Host(), kServiceSucceeded);
+  EXPECT_EQ(m.sim.FileContents(kLog), "started");
+  EXPECT_TRUE(m.Disconnect(kB));
+  EXPECT_EQ(m.sim.FindNode(kConfigPath), nullptr);
+  EXPECT_EQ(m.Uninstall(), kUninstallSucceeded);
+  EXPECT_EQ(m.OutsideChanges(), "");
+}
+
+}  // namespace
+}  // namespace tunnel_control
