@@ -37,8 +37,7 @@ int PayloadCompare(const CustomValue& a, const CustomValue& b) {
 // Strings compare as unsigned bytes through their char traits, so 0x7F
 // orders before 0x80.
 int PayloadCompare(const std::string& a, const std::string& b) {
-  int order = a.compare(b);
-  return (order > 0) - (order < 0);
+  return a.compare(b);
 }
 
 // A proper prefix orders first.
