@@ -107,14 +107,23 @@ class EncodableValue : public EncodableVariant {
     return *payload;
   }
 
-  // Orders by alternative index first, then by payload; the key order of
-  // ValueMap.
+  // Orders by alternative index first, then by payload: negative, zero or
+  // positive as a orders before, alongside or after b. Lists and maps walk
+  // their elements in step and stop at the first that decides, so the cost is
+  // linear in the size of the smaller value. A NaN double is neither before
+  // nor after any double and decides nothing.
+  friend int Compare(const EncodableValue& a, const EncodableValue& b);
+
+  // Compare(a, b) < 0; the key order of ValueMap.
   friend bool operator<(const EncodableValue& a, const EncodableValue& b);
 
   // Compares structurally: same alternative and equal payloads (doubles by
   // value, so NaN is unequal to itself; custom values by identity).
   friend bool operator==(const EncodableValue& a, const EncodableValue& b);
 };
+
+// Declared here too so that callers may name it as flutter::Compare.
+int Compare(const EncodableValue& a, const EncodableValue& b);
 
 }  // namespace flutter
 

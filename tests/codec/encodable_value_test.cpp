@@ -13,16 +13,22 @@ namespace {
 
 using Value = EncodableValue;
 
-// Asserts a < b and not b < a.
+// Asserts a < b and not b < a, with the three-way comparison and equality
+// agreeing.
 void ExpectOrdered(const Value& a, const Value& b) {
   EXPECT_TRUE(a < b);
   EXPECT_FALSE(b < a);
+  EXPECT_LT(Compare(a, b), 0);
+  EXPECT_GT(Compare(b, a), 0);
+  EXPECT_FALSE(a == b);
 }
 
 // Asserts that neither value is less than the other.
 void ExpectEquivalent(const Value& a, const Value& b) {
   EXPECT_FALSE(a < b);
   EXPECT_FALSE(b < a);
+  EXPECT_EQ(Compare(a, b), 0);
+  EXPECT_EQ(Compare(b, a), 0);
 }
 
 TEST(EncodableValueTest, AlternativesKeepTheirIndex) {

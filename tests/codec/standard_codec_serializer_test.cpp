@@ -305,12 +305,48 @@ int ListDepth(const EncodableValue& value) {
   return depth;
 }
 
+// A map key nested `depth` levels deep around `innermost`: lists each holding
+// the next level, or maps each keying the next level to null.
+Bytes NestedKey(uint8_t container, int depth, uint8_t innermost) {
+  Bytes bytes;
+  for (int i = 0; i < depth; ++i) bytes.insert(bytes.end(), {container, 0x01});
+  bytes.push_back(innermost);
+  if (container == 0x0D) bytes.insert(bytes.end(), depth, 0x00);
+  return bytes;
+}
+
+// A map whose entries are the given keys, each with a null value.
+Bytes MapOfKeys(const std::vector<Bytes>& keys) {
+  Bytes bytes{0x0D, static_cast<uint8_t>(keys.size())};
+  for (const Bytes& key : keys) {
+    bytes.insert(bytes.end(), key.begin(), key.end());
+    bytes.push_back(0x00);
+  }
+  return bytes;
+}
+
 TEST(StandardCodecSerializerTest, NestingUpToTheLimitDecodes) {
-  CerrCapture cerr;
-  EncodableValue value = Decode(NestedLists(1000));
-  EXPECT_EQ(ListDepth(value), 1000);
-  EXPECT_EQ(Encode(value), NestedLists(1000));
-  EXPECT_EQ(cerr.text(), "");
+  EXPECT_EQ(ListDepth(Decode(NestedLists(1000))), 1000);
+  // Two keys nested to the limit (the outer map is the first level) must be
+  // compared in time linear in their size: the first of two equal keys wins,
+  // and keys differing only at the bottom stay apart, null before false.
+  const Bytes list_key = NestedKey(0x0C, 999, 0x00);
+  const Bytes map_key = NestedKey(0x0D, 999, 0x00);
+  const struct {
+    Bytes wire;
+    Bytes encoded;
+  } kCases[] = {
+      {NestedLists(1000), NestedLists(1000)},
+      {MapOfKeys({list_key, list_key}), MapOfKeys({list_key})},
+      {MapOfKeys({map_key, map_key}), MapOfKeys({map_key})},
+      {MapOfKeys({NestedKey(0x0D, 999, 0x02), map_key}),
+       MapOfKeys({map_key, NestedKey(0x0D, 999, 0x02)})},
+  };
+  for (const auto& test : kCases) {
+    CerrCapture cerr;
+    EXPECT_EQ(Encode(Decode(test.wire)), test.encoded);
+    EXPECT_EQ(cerr.text(), "");
+  }
 }
 
 TEST(StandardCodecSerializerTest, NestingBeyondTheLimitReadsAsNull) {
