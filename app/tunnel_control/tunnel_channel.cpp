@@ -37,14 +37,18 @@ std::string ConfigText(const EncodableValue* arguments) {
   return text == nullptr ? std::string() : *text;
 }
 
-// Takes the single-operation guard; answers "busy" when another operation
-// holds it.
-bool TakeGuard(Result& result) {
+// Takes the single-operation guard and starts `operation`, or answers
+// "busy" when another operation holds the guard. Everything that allocates is
+// built before the guard is taken, so running out of memory on the way can
+// never leave it set and refuse every later call.
+void StartGuarded(HWND window, std::unique_ptr<Result> result,
+                  TunnelOperation operation) {
+  std::shared_ptr<Result> shared = std::move(result);
   if (operation_in_progress.exchange(true)) {
-    result.Error(kBusyCode, kBusyMessage);
-    return false;
+    shared->Error(kBusyCode, kBusyMessage);
+    return;
   }
-  return true;
+  RunOperationAsync(window, std::move(shared), std::move(operation));
 }
 
 }  // namespace
@@ -74,16 +78,13 @@ void HandleTunnelCall(HWND window,
       result->Error("bad_args", "connect expects a non-empty 'config'");
       return;
     }
-    if (!TakeGuard(*result)) return;
-    RunOperationAsync(window, std::move(result),
-                      [config_text = std::move(config_text)](OpError* error) {
-                        return Services().connect(config_text, error);
-                      });
+    StartGuarded(window, std::move(result),
+                 [config_text = std::move(config_text)](OpError* error) {
+                   return Services().connect(config_text, error);
+                 });
   } else if (method == "disconnect") {
-    if (!TakeGuard(*result)) return;
-    RunOperationAsync(window, std::move(result), [](OpError* error) {
-      return Services().disconnect(error);
-    });
+    StartGuarded(window, std::move(result),
+                 [](OpError* error) { return Services().disconnect(error); });
   } else {
     result->NotImplemented();
   }

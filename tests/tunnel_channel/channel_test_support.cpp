@@ -1,8 +1,36 @@
 #include "tests/tunnel_channel/channel_test_support.h"
 
+#include <cstdlib>
+#include <new>
 #include <utility>
 
 #include "app/tunnel_control/operation_runner.h"
+
+namespace {
+
+// Allocations left on this thread before one fails; -1: none fails.
+thread_local int allocations_before_failure = -1;
+
+}  // namespace
+
+// The test program's allocator, so a test can run a path out of memory.
+void* operator new(std::size_t size) {
+  if (allocations_before_failure >= 0 && allocations_before_failure-- == 0) {
+    throw std::bad_alloc();
+  }
+  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+  throw std::bad_alloc();
+}
+// GCC takes the free() in a replaced operator delete for a mismatch.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 namespace tunnel_test {
 namespace {
@@ -70,6 +98,8 @@ void TaskWindow::Destroy() {
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
   hwnd_ = nullptr;
 }
+
+void FailAllocationAfter(int count) { allocations_before_failure = count; }
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
   const ULONGLONG deadline = GetTickCount64() + timeout_ms;

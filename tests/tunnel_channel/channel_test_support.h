@@ -69,6 +69,10 @@ flutter::MethodCall<EncodableValue> Call(const std::string& name,
 // Returns the "connect" argument map {"config": text}.
 EncodableValue ConfigArgument(EncodableValue text);
 
+// Makes this thread's allocation number `count` from now on (0: the next)
+// throw std::bad_alloc, once; -1 turns the failure off.
+void FailAllocationAfter(int count);
+
 // A latch the test opens to let a blocked operation return.
 class Gate {
  public:

@@ -127,6 +127,34 @@ TEST_F(TunnelChannelTest, OperationInProgressRefusesOthersButNotStage) {
   ExpectLaterSuccess(Send(Call("disconnect", EncodableValue(int32_t{5}))));
 }
 
+// Out of memory anywhere while a call is accepted leaves the guard free,
+// so later calls are not refused as "busy" for good.
+TEST_F(TunnelChannelTest, AllocationFailureWhileAcceptingLeavesTheGuardFree) {
+  for (const char* method : {"connect", "disconnect"}) {
+    SCOPED_TRACE(method);
+    const EncodableValue argument = ConfigArgument(EncodableValue("x"));
+    for (int count = 0;; ++count) {
+      auto reply = std::make_shared<Reply>();
+      auto result = RecordInto(reply);
+      const auto call = Call(method, argument);
+      FailAllocationAfter(count);
+      bool threw = false;
+      try {
+        HandleTunnelCall(window_.hwnd(), call, std::move(result));
+      } catch (const std::bad_alloc&) {
+        threw = true;
+      }
+      FailAllocationAfter(-1);
+      if (!threw) {
+        ASSERT_TRUE(PumpUntil([&] { return reply->answers > 0; }));
+        break;
+      }
+      ASSERT_FALSE(operation_in_progress) << "failed allocation " << count;
+    }
+    EXPECT_FALSE(operation_in_progress);
+  }
+}
+
 TEST_F(TunnelChannelTest, NamesMatchOnlyExactly) {
   for (const char* name :
        {"Stage", "STAGE", "stage ", " stage", "Connect", "connect ",
