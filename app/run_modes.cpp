@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/command_line.h"
+#include "app/tunnel_control/platform.h"
 #include "app/tunnel_control/service_host.h"
 #include "app/tunnel_control/service_installer.h"
 #include "app/windowed_app.h"
@@ -27,6 +28,12 @@ RunModeSelection SelectRunMode(const std::vector<std::string>& arguments) {
 
 int RunSelectedMode(std::vector<std::string> arguments) {
   RunModeSelection selection = SelectRunMode(arguments);
+  if (selection.mode != RunMode::kWindowed) {
+    // The one-shot modes run elevated or as SYSTEM: libraries come from
+    // System32 only, unless loaded by full path, never from the current
+    // folder, PATH or the executable's folder.
+    tunnel_control::Os().SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
   switch (selection.mode) {
     case RunMode::kService:
       return tunnel_control::RunServiceMode(selection.argument);

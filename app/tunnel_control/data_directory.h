@@ -5,6 +5,9 @@
 #define APP_TUNNEL_CONTROL_DATA_DIRECTORY_H_
 
 #include <string>
+#include <vector>
+
+#include "app/tunnel_control/file_objects.h"
 
 namespace tunnel_control {
 
@@ -24,6 +27,10 @@ inline constexpr wchar_t kDirectoryMarkerSddl[] =
 // place would steer SYSTEM's writes into another file.
 inline constexpr wchar_t kTunnelLogName[] = L"log.bin";
 
+// What a data directory that is not exactly ours is renamed to, followed by
+// random hex digits: "%ProgramData%\VarnVPN.old-1f2e...".
+inline constexpr wchar_t kAsideInfix[] = L".old-";
+
 // Returns the data directory path, or an empty string when the program-data
 // folder cannot be looked up. Computed anew at every call.
 std::wstring DataDirectoryPath();
@@ -35,9 +42,17 @@ std::wstring ConfigFilePath();
 // Builds the SDDL of the data directory for `user_sid`: owner Administrators
 // and a protected DACL granting SYSTEM and Administrators full control. The
 // user may list the directory and add files to it, but neither delete,
-// rename nor re-permission it; the files it holds give the user modify
-// rights through an entry that applies to files only.
+// rename nor re-permission it. A file gives its creator modify rights and
+// the user read rights: the user's configuration is the user's to change,
+// the log SYSTEM writes is not.
 std::wstring DataDirectorySddl(const std::wstring& user_sid);
+
+// The same without the user's entry on the directory itself: what the
+// directory carries while the installer works in it.
+std::wstring LockedDataDirectorySddl(const std::wstring& user_sid);
+
+// DataDirectorySddl(user_sid) as the entries Windows reads back.
+std::vector<AccessEntry> DataDirectoryEntries(const std::wstring& user_sid);
 
 // Builds the SDDL of the tunnel's log for `user_sid`: owner Administrators,
 // SYSTEM and Administrators full control, the user read access.
@@ -45,17 +60,18 @@ std::wstring TunnelLogSddl(const std::wstring& user_sid);
 
 enum class DirectoryResult {
   kReady,
-  kRefused,     // not made, or not a plain directory of SYSTEM or the
-                // Administrators at the expected place; left untouched
-  kNotSecured,  // its security could not be set or its contents settled
+  kRefused,     // held open by someone, not at its expected place, or its
+                // name taken again on every round
+  kNotSecured,  // its security could not be set or its files placed
 };
 
-// Creates `directory` with the security of DataDirectorySddl(user_sid), or
-// takes over an existing one, through one handle that never follows a link.
-// Whatever else is inside and was not made by SYSTEM or the Administrators
-// (the configuration file always) is removed, or, if it is held open,
-// closed to everyone but them. Leaves the marker file and the tunnel's log
-// in place, the log with the security of TunnelLogSddl(user_sid).
+// Builds the data directory for `user_sid`, or takes over the existing one
+// when it is exactly what this builds for that user. Anything else at that
+// name (a link, someone else's folder, another user's directory, foreign
+// files or subfolders) is renamed aside by handle, never entered, and what
+// it held is removed where that is safe. Nobody but SYSTEM and the
+// Administrators can open the directory for writing, add to it, mount it or
+// rename it until the user's entry is granted as the very last step.
 DirectoryResult PrepareDataDirectory(const std::wstring& directory,
                                      const std::wstring& user_sid);
 

@@ -93,16 +93,20 @@ std::optional<ObjectSecurity> ReadSecurity(HANDLE object) {
   security.owner = SidString(owner);
   if (dacl == nullptr) return security;
   security.has_dacl = true;
-  // Walk the entries inside the ACL's own size; a malformed one ends the
-  // walk as an entry nobody can trust.
-  const auto* base = reinterpret_cast<const BYTE*>(dacl);
+  security.dacl = AclEntries(dacl);
+  return security;
+}
+
+std::vector<AccessEntry> AclEntries(const ACL* acl) {
+  std::vector<AccessEntry> entries;
+  const auto* base = reinterpret_cast<const BYTE*>(acl);
   size_t offset = sizeof(ACL);
-  for (WORD i = 0; i < dacl->AceCount; ++i) {
+  for (WORD i = 0; i < acl->AceCount; ++i) {
     ACE_HEADER header{};
-    if (offset + sizeof(header) > dacl->AclSize) break;
+    if (offset + sizeof(header) > acl->AclSize) break;
     std::memcpy(&header, base + offset, sizeof(header));
-    if (header.AceSize < 8 || offset + header.AceSize > dacl->AclSize) {
-      security.dacl.push_back({ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, L""});
+    if (header.AceSize < 8 || offset + header.AceSize > acl->AclSize) {
+      entries.push_back({ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, L""});
       break;
     }
     AccessEntry entry;
@@ -113,10 +117,10 @@ std::optional<ObjectSecurity> ReadSecurity(HANDLE object) {
       const BYTE* sid = base + offset + 8;
       if (8 + 8 + 4u * sid[1] <= header.AceSize) entry.sid = SidString(sid);
     }
-    security.dacl.push_back(entry);
+    entries.push_back(entry);
     offset += header.AceSize;
   }
-  return security;
+  return entries;
 }
 
 bool DeleteObject(HANDLE object) {
@@ -125,6 +129,20 @@ bool DeleteObject(HANDLE object) {
   return Os().SetFileInformationByHandle(object, FileDispositionInfo,
                                          &disposition,
                                          sizeof(disposition)) != FALSE;
+}
+
+bool RenameObject(HANDLE object, const std::wstring& to) {
+  // The name follows the fixed part of the record; the record's own
+  // one-character array leaves room for the terminator.
+  const size_t bytes = sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(bytes, 0);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+  std::memcpy(rename->FileName, to.c_str(), to.size() * sizeof(wchar_t));
+  return Os().SetFileInformationByHandle(object, FileRenameInfo, rename,
+                                         static_cast<DWORD>(bytes)) != FALSE;
 }
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {

@@ -24,6 +24,8 @@ struct AccessEntry {
   BYTE flags = 0;
   DWORD mask = 0;
   std::wstring sid;
+
+  bool operator==(const AccessEntry&) const = default;
 };
 
 // An object's owner and DACL. Without a DACL everyone has full access.
@@ -54,8 +56,16 @@ std::wstring FinalPath(HANDLE object);
 // Owner and DACL of an object opened with READ_CONTROL.
 std::optional<ObjectSecurity> ReadSecurity(HANDLE object);
 
+// The entries of `acl`, walked inside the ACL's own size; a malformed entry
+// ends the walk as one granting everything to a trustee nobody can read.
+std::vector<AccessEntry> AclEntries(const ACL* acl);
+
 // Deletes the object opened with DELETE (a link, not its target).
 bool DeleteObject(HANDLE object);
+
+// Renames the object opened with DELETE to the full path `to`, never over an
+// existing name (ERROR_ALREADY_EXISTS then).
+bool RenameObject(HANDLE object, const std::wstring& to);
 
 // Text form "S-1-5-..." of a binary SID.
 std::wstring SidString(const void* sid);

@@ -1,5 +1,7 @@
 #include "app/tunnel_control/install_location.h"
 
+#include <cstddef>
+
 namespace tunnel_control {
 namespace {
 
@@ -74,6 +76,66 @@ bool LibrariesAreProtected(const std::wstring& folder) {
   return ::GetLastError() == ERROR_NO_MORE_FILES;
 }
 
+// Buses whose disks can be carried to another machine and changed there,
+// whatever the disk reports itself as.
+bool IsRemovableBus(STORAGE_BUS_TYPE bus) {
+  return bus == BusTypeUsb || bus == BusTypeSd || bus == BusTypeMmc ||
+         bus == BusType1394;
+}
+
+// The root of the volume holding `path` ("C:\" or a mounted folder), or an
+// empty string.
+std::wstring VolumeRoot(const std::wstring& path) {
+  wchar_t root[MAX_PATH + 1] = {};
+  if (!Os().GetVolumePathNameW(path.c_str(), root, MAX_PATH + 1)) return {};
+  return root;
+}
+
+// The volume's GUID path ("\\?\Volume{...}\"), or an empty string.
+std::wstring VolumeName(const std::wstring& root) {
+  wchar_t name[MAX_PATH + 1] = {};
+  if (!Os().GetVolumeNameForVolumeMountPointW(root.c_str(), name,
+                                              MAX_PATH + 1)) {
+    return {};
+  }
+  return name;
+}
+
+// True when the volume named `volume` sits on a removable bus, or when its
+// bus cannot be read.
+bool OnRemovableBus(const std::wstring& volume) {
+  // The volume's device is its GUID path without the trailing separator.
+  std::wstring device = volume;
+  if (!device.empty() && device.back() == L'\\') device.pop_back();
+  ScopedFileHandle handle(Os().CreateFileW(device.c_str(), 0,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                           nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!handle) return true;
+  STORAGE_PROPERTY_QUERY query{};
+  query.PropertyId = StorageDeviceProperty;
+  query.QueryType = PropertyStandardQuery;
+  STORAGE_DEVICE_DESCRIPTOR descriptor{};
+  DWORD returned = 0;
+  if (!Os().DeviceIoControl(handle.Get(), IOCTL_STORAGE_QUERY_PROPERTY, &query,
+                            sizeof(query), &descriptor, sizeof(descriptor),
+                            &returned, nullptr) ||
+      returned < offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) +
+                     sizeof(descriptor.BusType)) {
+    return true;
+  }
+  return IsRemovableBus(descriptor.BusType);
+}
+
+// True when the volume named `volume` holds the Windows directory: some
+// laptops' built-in storage reports an SD or MMC bus.
+bool HoldsWindows(const std::wstring& volume) {
+  wchar_t windows[MAX_PATH + 1] = {};
+  const UINT length = Os().GetSystemWindowsDirectoryW(windows, MAX_PATH + 1);
+  if (length == 0 || length > MAX_PATH) return false;
+  const std::wstring root = VolumeRoot(windows);
+  return !root.empty() && SamePath(VolumeName(root), volume);
+}
+
 }  // namespace
 
 bool OthersCannotChange(const ObjectSecurity& security, LocationRole role) {
@@ -105,7 +167,10 @@ std::wstring ProtectedExecutablePath(const std::wstring& executable) {
       path[2] != L'\\' || path.find(L'%') != std::wstring::npos) {
     return std::wstring();
   }
-  if (Os().GetDriveTypeW(path.substr(0, 3).c_str()) != DRIVE_FIXED) {
+  const std::wstring root = VolumeRoot(path);
+  const std::wstring volume = root.empty() ? root : VolumeName(root);
+  if (volume.empty() || Os().GetDriveTypeW(root.c_str()) != DRIVE_FIXED ||
+      (!HoldsWindows(volume) && OnRemovableBus(volume))) {
     return std::wstring();
   }
   const std::optional<ObjectFacts> facts = QueryObject(exe.Get());

@@ -24,7 +24,8 @@ bool OthersCannotChange(const ObjectSecurity& security, LocationRole role);
 
 // Returns the final path of `executable`, links resolved, when the
 // executable, every DLL beside it and every folder up to the volume root
-// are protected, the volume is a fixed drive and the path holds no '%'.
+// are protected, the volume is a fixed drive on no removable bus (unless it
+// holds Windows) and the path holds no '%'.
 // Otherwise an empty string.
 std::wstring ProtectedExecutablePath(const std::wstring& executable);
 

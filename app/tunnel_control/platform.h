@@ -15,9 +15,11 @@
 #define APP_TUNNEL_CONTROL_PLATFORM_H_
 
 #include <aclapi.h>
+#include <ntsecapi.h>
 #include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <winioctl.h>
 
 #include "engine_client/win32.h"
 
@@ -36,6 +38,7 @@ struct Platform {
   decltype(&::StartServiceW) StartServiceW;
   decltype(&::DeleteService) DeleteService;
   decltype(&::SetServiceObjectSecurity) SetServiceObjectSecurity;
+  decltype(&::QueryServiceObjectSecurity) QueryServiceObjectSecurity;
 
   // Security descriptors, SIDs and the token (advapi32).
   decltype(&::ConvertStringSidToSidW) ConvertStringSidToSidW;
@@ -46,9 +49,12 @@ struct Platform {
   decltype(&::GetSecurityDescriptorOwner) GetSecurityDescriptorOwner;
   decltype(&::GetSecurityInfo) GetSecurityInfo;
   decltype(&::SetSecurityInfo) SetSecurityInfo;
+  decltype(&::SetKernelObjectSecurity) SetKernelObjectSecurity;
   decltype(&::OpenProcessToken) OpenProcessToken;
   decltype(&::GetTokenInformation) GetTokenInformation;
   decltype(&::LookupAccountSidW) LookupAccountSidW;
+  // SystemFunction036: random bytes without a crypto provider.
+  decltype(&::RtlGenRandom) RtlGenRandom;
 
   // Processes, files, modules, memory and time (kernel32).
   decltype(&::GetCurrentProcess) GetCurrentProcess;
@@ -61,10 +67,16 @@ struct Platform {
   decltype(&::SetFileInformationByHandle) SetFileInformationByHandle;
   decltype(&::GetFinalPathNameByHandleW) GetFinalPathNameByHandleW;
   decltype(&::GetDriveTypeW) GetDriveTypeW;
+  decltype(&::GetVolumePathNameW) GetVolumePathNameW;
+  decltype(&::GetVolumeNameForVolumeMountPointW)
+      GetVolumeNameForVolumeMountPointW;
+  decltype(&::DeviceIoControl) DeviceIoControl;
+  decltype(&::GetSystemWindowsDirectoryW) GetSystemWindowsDirectoryW;
   decltype(&::FindFirstFileW) FindFirstFileW;
   decltype(&::FindNextFileW) FindNextFileW;
   decltype(&::FindClose) FindClose;
   decltype(&::GetModuleFileNameW) GetModuleFileNameW;
+  decltype(&::SetDefaultDllDirectories) SetDefaultDllDirectories;
   decltype(&::LoadLibraryExW) LoadLibraryExW;
   decltype(&::GetProcAddress) GetProcAddress;
   decltype(&::GetTickCount64) GetTickCount64;

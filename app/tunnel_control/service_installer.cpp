@@ -20,31 +20,6 @@ constexpr DWORD kPollIntervalMs = 250;
 // True when `sid` names one user: it goes into both SDDLs as it stands.
 bool IsValidSidString(const std::wstring& sid) { return IsSingleUserSid(sid); }
 
-// Creates the service, or reconfigures the existing one with the same
-// definition. Returns 0 with `service` open, or the exit code.
-int CreateOrRepairService(SC_HANDLE manager, const std::wstring& binary_path,
-                          ScopedServiceHandle* service) {
-  service->Reset(Os().CreateServiceW(
-      manager, kTunnelServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,
-      SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-      binary_path.c_str(), nullptr, nullptr, kServiceDependencies, nullptr,
-      nullptr));
-  if (*service) return kInstallSucceeded;
-  if (::GetLastError() != ERROR_SERVICE_EXISTS) return kInstallCreateFailed;
-
-  service->Reset(
-      Os().OpenServiceW(manager, kTunnelServiceName, SERVICE_ALL_ACCESS));
-  if (!*service) return kInstallOpenExistingFailed;
-  // Account and password stay as they are.
-  if (!Os().ChangeServiceConfigW(
-          service->Get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-          SERVICE_ERROR_NORMAL, binary_path.c_str(), nullptr, nullptr,
-          kServiceDependencies, nullptr, nullptr, kServiceDisplayName)) {
-    return kInstallReconfigureFailed;
-  }
-  return kInstallSucceeded;
-}
-
 // Sends the stop control and waits up to 10 s for the stopped state. A
 // timeout is not an error: the service is deleted all the same.
 void StopAndWait(SC_HANDLE service) {
@@ -63,6 +38,81 @@ void StopAndWait(SC_HANDLE service) {
     if (Os().GetTickCount64() >= deadline) return;
     Os().Sleep(kPollIntervalMs);
   }
+}
+
+// Rights over a service beyond reading its state: starting, stopping,
+// pausing, reconfiguring, deleting and re-permissioning it.
+constexpr DWORD kServiceControlRights =
+    SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE |
+    SERVICE_CHANGE_CONFIG | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL |
+    GENERIC_WRITE | GENERIC_EXECUTE;
+
+SC_HANDLE CreateTunnelService(SC_HANDLE manager,
+                              const std::wstring& binary_path) {
+  return Os().CreateServiceW(manager, kTunnelServiceName, kServiceDisplayName,
+                             SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                             SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                             binary_path.c_str(), nullptr, nullptr,
+                             kServiceDependencies, nullptr, nullptr);
+}
+
+// The entries of the service's DACL, or nullopt when it cannot be read or
+// there is none.
+std::optional<std::vector<AccessEntry>> ServiceDacl(SC_HANDLE service) {
+  DWORD needed = 0;
+  Os().QueryServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, nullptr,
+                                  0, &needed);
+  if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) {
+    return std::nullopt;
+  }
+  std::vector<BYTE> buffer(needed);
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!Os().QueryServiceObjectSecurity(service, DACL_SECURITY_INFORMATION,
+                                       buffer.data(), needed, &needed) ||
+      !Os().GetSecurityDescriptorDacl(buffer.data(), &present, &dacl,
+                                      &defaulted) ||
+      !present || dacl == nullptr) {
+    return std::nullopt;
+  }
+  return AclEntries(dacl);
+}
+
+// Creates the service stopped, or stops the existing one and repairs its
+// definition. Returns 0 with `service` open, or the exit code.
+int CreateOrRepairService(SC_HANDLE manager, const std::wstring& binary_path,
+                          const std::wstring& user_sid,
+                          ScopedServiceHandle* service) {
+  service->Reset(CreateTunnelService(manager, binary_path));
+  if (*service) return kInstallSucceeded;
+  if (::GetLastError() != ERROR_SERVICE_EXISTS) return kInstallCreateFailed;
+
+  service->Reset(
+      Os().OpenServiceW(manager, kTunnelServiceName, SERVICE_ALL_ACCESS));
+  if (!*service) return kInstallOpenExistingFailed;
+  // A running tunnel holds its configuration open, which keeps an old data
+  // directory from being moved aside.
+  StopAndWait(service->Get());
+  if (GrantsOthersControl(ServiceDacl(service->Get()), user_sid)) {
+    // The service manager checks access only when a handle is opened: the
+    // previous user's handles keep their rights until the service is gone.
+    if (!Os().DeleteService(service->Get())) return kInstallReconfigureFailed;
+    service->Reset();
+    service->Reset(CreateTunnelService(manager, binary_path));
+    if (*service) return kInstallSucceeded;
+    return ::GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE
+               ? kInstallPreviousServiceMarked
+               : kInstallCreateFailed;
+  }
+  // Account and password stay as they are.
+  if (!Os().ChangeServiceConfigW(
+          service->Get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+          SERVICE_ERROR_NORMAL, binary_path.c_str(), nullptr, nullptr,
+          kServiceDependencies, nullptr, nullptr, kServiceDisplayName)) {
+    return kInstallReconfigureFailed;
+  }
+  return kInstallSucceeded;
 }
 
 }  // namespace
@@ -85,6 +135,26 @@ std::wstring ServiceSddl(const std::wstring& user_sid) {
   return kServiceSddlPrefix + user_sid + L")";
 }
 
+bool GrantsOthersControl(const std::optional<std::vector<AccessEntry>>& dacl,
+                         const std::wstring& user_sid) {
+  // No DACL at all lets everyone do everything.
+  if (!dacl) return true;
+  for (const AccessEntry& entry : *dacl) {
+    if (entry.type != ACCESS_ALLOWED_ACE_TYPE &&
+        entry.type != ACCESS_ALLOWED_CALLBACK_ACE_TYPE &&
+        entry.type != ACCESS_ALLOWED_OBJECT_ACE_TYPE &&
+        entry.type != ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
+      continue;
+    }
+    if (entry.sid == kSystemSid || entry.sid == kAdministratorsSid ||
+        entry.sid == user_sid) {
+      continue;
+    }
+    if ((entry.mask & kServiceControlRights) != 0) return true;
+  }
+  return false;
+}
+
 int RunInstallMode(const std::wstring& user_sid) {
   if (user_sid.empty() || !IsValidSidString(user_sid)) return kInstallBadSid;
 
@@ -97,6 +167,19 @@ int RunInstallMode(const std::wstring& user_sid) {
   // The service runs this executable and the DLLs beside it as SYSTEM.
   const std::wstring executable = ProtectedExecutablePath(started_as);
   if (executable.empty()) return kInstallLocationUnprotected;
+
+  ScopedServiceHandle manager(
+      Os().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return kInstallManagerUnavailable;
+
+  // The service first: a previous user's tunnel stops, and a service still
+  // marked for deletion ends the install before the directory changes.
+  ScopedServiceHandle service;
+  const int created = CreateOrRepairService(
+      manager.Get(), ServiceBinaryPath(executable, config_file), user_sid,
+      &service);
+  if (created != kInstallSucceeded) return created;
+
   switch (PrepareDataDirectory(data_directory, user_sid)) {
     case DirectoryResult::kReady:
       break;
@@ -105,15 +188,6 @@ int RunInstallMode(const std::wstring& user_sid) {
     case DirectoryResult::kNotSecured:
       return kInstallDirectoryDaclFailed;
   }
-
-  ScopedServiceHandle manager(
-      Os().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  if (!manager) return kInstallManagerUnavailable;
-
-  ScopedServiceHandle service;
-  const int created = CreateOrRepairService(
-      manager.Get(), ServiceBinaryPath(executable, config_file), &service);
-  if (created != kInstallSucceeded) return created;
 
   SERVICE_SID_INFO sid_info{SERVICE_SID_TYPE_UNRESTRICTED};
   // Wine does not implement this level (error 124); Windows does.
@@ -157,6 +231,8 @@ int RunUninstallMode() {
                : kUninstallOpenFailed;
   }
   StopAndWait(service.Get());
+  // The tunnel may have held the file open until it stopped.
+  DeleteConfigInDataDirectory();
   const bool deleted = Os().DeleteService(service.Get()) != FALSE;
   return deleted ? kUninstallSucceeded : kUninstallDeleteFailed;
 }

@@ -3,7 +3,11 @@
 #ifndef APP_TUNNEL_CONTROL_SERVICE_INSTALLER_H_
 #define APP_TUNNEL_CONTROL_SERVICE_INSTALLER_H_
 
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "app/tunnel_control/file_objects.h"
 
 namespace tunnel_control {
 
@@ -22,6 +26,7 @@ enum InstallExitCode : int {
   kInstallSddlFailed = 19,
   kInstallServiceDaclFailed = 20,
   kInstallLocationUnprotected = 21,
+  kInstallPreviousServiceMarked = 22,
 };
 
 // Exit codes of RunUninstallMode.
@@ -52,14 +57,23 @@ std::wstring ServiceBinaryPath(const std::wstring& executable,
 // stop it.
 std::wstring ServiceSddl(const std::wstring& user_sid);
 
-// Prepares the data directory for `user_sid` and creates or repairs the
-// tunnel service for that user. Refuses, before anything changes, when the
-// executable does not live where only trusted principals can change it.
+// True when `dacl` (a service's, null when absent) lets anyone but SYSTEM,
+// the Administrators and `user_sid` more than read the service's state: a
+// previous user's start and stop rights, for example.
+bool GrantsOthersControl(const std::optional<std::vector<AccessEntry>>& dacl,
+                         const std::wstring& user_sid);
+
+// Creates or repairs the tunnel service for `user_sid`, stopped, and
+// prepares the data directory for that user. A service that grants another
+// user control is deleted and created anew, so that user's open handles lose
+// their power. Refuses, before anything changes, when the executable does
+// not live where only trusted principals can change it.
 // Returns an InstallExitCode.
 int RunInstallMode(const std::wstring& user_sid);
 
 // Deletes the configuration file (from the real data directory only), stops
-// and deletes the tunnel service.
+// the tunnel service, deletes the file again (a running tunnel may have held
+// it open) and deletes the service.
 // Returns an UninstallExitCode.
 int RunUninstallMode();
 

@@ -1,13 +1,17 @@
-// A second, non-administrator user of the same machine against the
-// privileged modes: each row is one attack on install, connect, disconnect,
-// uninstall or the service host. A row holds when the attacker gains nothing
-// and nothing privileged changed outside the real data directory.
+// A second, non-administrator user of the same machine, and the granted user
+// itself, against the privileged modes: each row is one attack on install,
+// connect, disconnect, uninstall or the service host. A row holds when the
+// attacker gains nothing and nothing privileged changed outside the real
+// data directory (and the folders old ones were moved aside to). Rows that
+// race the install are tried with the attacker acting before each platform
+// call in turn, as an opportunistic lock on a file of its own would let it.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/tunnel_control/file_objects.h"
 #include "app/tunnel_control/op_error.h"
 #include "app/tunnel_control/service_control.h"
 #include "app/tunnel_control/service_host.h"
@@ -30,6 +34,11 @@ constexpr wchar_t kSystemFolder[] = L"C:\\Windows\\Tasks";
 constexpr wchar_t kSystemFile[] = L"C:\\Windows\\Tasks\\VarnVPN.conf";
 constexpr wchar_t kAside[] = L"C:\\ProgramData\\VarnVPN.old";
 constexpr wchar_t kLog[] = L"C:\\ProgramData\\VarnVPN\\log.bin";
+constexpr wchar_t kMarker[] = L"C:\\ProgramData\\VarnVPN\\keep.txt";
+constexpr wchar_t kNotes[] = L"C:\\Users\\a\\notes.txt";
+// Outside the data directory, SYSTEM's, but its attributes writable by A:
+// on current Windows the files A may hard-link to.
+constexpr wchar_t kSharedFile[] = L"C:\\Users\\Public\\shared.dat";
 
 const User kAdmin{L"S-1-5-21-100-200-300-500", true, false};
 const User kSystem{L"S-1-5-18", false, true};
@@ -37,10 +46,12 @@ const User kA{kUserA, false, false};
 const User kB{kUserB, false, false};
 
 // The tunnel library as far as the host's account matters: it reads the
-// configuration and keeps its log beside it, as SYSTEM.
+// configuration and keeps its log beside it, as SYSTEM, starting a new log
+// at every start.
 BOOL WINAPI FakeTunnelService(LPCWSTR config_path) {
   const std::wstring config = config_path;
   const std::wstring log = config.substr(0, config.rfind(L'\\')) + L"\\log.bin";
+  Os().DeleteFileW(log.c_str());
   HANDLE file = Os().CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                  nullptr, OPEN_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return FALSE;
@@ -61,7 +72,11 @@ class Machine {
     SimulatedPlatform::Node& file = sim.AddFile(kSystemFile, "system data");
     file.owner = L"SY";
     file.dacl = L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)";
-    sim.AddFile(L"C:\\Users\\a\\notes.txt", "notes of user a").owner = kUserA;
+    sim.AddFile(kNotes, "notes of user a").owner = kUserA;
+    SimulatedPlatform::Node& shared = sim.AddFile(kSharedFile, "shared");
+    shared.owner = L"SY";
+    shared.dacl = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x120189;;;" +
+                  std::wstring(kUserA) + L")";
     const std::wstring exe = sim.module_path();
     sim.AddLibrary(exe.substr(0, exe.rfind(L'\\')) + L"\\tunnel.dll",
                    {{{"WireGuardTunnelService",
@@ -128,13 +143,30 @@ class Machine {
     return service != nullptr &&
            service->binary_path.find(folder) != std::wstring::npos;
   }
-  // Privileged changes outside the data directory, as one text.
+  // Runs `attack` as `who` right before the pause-th platform call from
+  // now on, once, until Disarm(); attacked() tells whether it ran.
+  void AttackAt(int pause, const User& who, std::function<void()> attack) {
+    int seen = 0;
+    attacked_ = false;
+    sim.before_call = [this, pause, who, attack,
+                       seen](const std::string&) mutable {
+      if (++seen != pause) return;
+      attacked_ = true;
+      sim.RunAs(who, attack);
+    };
+  }
+  void Disarm() { sim.before_call = nullptr; }
+  bool attacked() const { return attacked_; }
+  // Privileged changes outside the data directory and the folders old ones
+  // were moved aside to, as one text.
   std::string OutsideChanges() {
     const std::wstring inside = std::wstring(kDataDirectory) + L"\\";
+    const std::wstring aside = std::wstring(kDataDirectory) + L".old-";
     std::string outside;
     for (const std::wstring& path : sim.privileged_changes()) {
       if (_wcsicmp(path.c_str(), kDataDirectory) == 0 ||
-          _wcsnicmp(path.c_str(), inside.c_str(), inside.size()) == 0) {
+          _wcsnicmp(path.c_str(), inside.c_str(), inside.size()) == 0 ||
+          _wcsnicmp(path.c_str(), aside.c_str(), aside.size()) == 0) {
         continue;
       }
       outside += testing::Narrow(path) + " ";
@@ -143,6 +175,9 @@ class Machine {
   }
 
   SimulatedPlatform sim;
+
+ private:
+  bool attacked_ = false;
 };
 
 // A user-owned folder for the executable, optionally reached otherwise.
@@ -364,6 +399,73 @@ const Attack kAttacks[] = {
                   ? "an administrator deleted a system file"
                   : "";
      }},
+    {"tunnel's log rotated, then swapped for a hard link",
+     [](Machine& m) {
+       m.Connect(kA, kKeyA);
+       m.Host();  // SYSTEM starts a new log
+       m.As(kA, [&] {
+         Os().DeleteFileW(kLog);
+         return m.sim.MakeHardLink(kLog, kNotes);
+       });
+       m.Host();
+       return m.sim.FileContents(kNotes) != "notes of user a"
+                  ? "SYSTEM wrote through A's link"
+                  : "";
+     }},
+    {"uninstall while the tunnel holds the configuration open",
+     [](Machine& m) {
+       m.Connect(kA, kKeyA);
+       SimulatedPlatform::Service* service =
+           m.sim.FindService(kTunnelServiceName);
+       HANDLE held = INVALID_HANDLE_VALUE;
+       m.sim.RunAs(kSystem, [&] {
+         held = m.sim.OpenForeign(kConfigPath, FILE_READ_DATA, FILE_SHARE_READ);
+       });
+       service->on_stop = [&](SimulatedPlatform::Service&) {
+         m.sim.CloseForeign(held);
+       };
+       m.Uninstall();
+       return m.sim.FindNode(kConfigPath) ? "the private key stays on disk"
+                                          : "";
+     }},
+    {"configuration replaced by a hard link",
+     [](Machine& m) {
+       m.Connect(kA, kKeyA);
+       m.As(kA, [&] {
+         Os().DeleteFileW(kConfigPath);
+         return m.sim.MakeHardLink(kConfigPath, kNotes);
+       });
+       return m.Host() != kServiceConfigRefused || m.sim.loaded_libraries() != 0
+                  ? "SYSTEM hands A's link to the tunnel library"
+                  : "";
+     }},
+    {"bundle on a USB disk that reports itself fixed",
+     [](Machine& m) {
+       m.sim.SetBusType(L'E', BusTypeUsb);
+       m.sim.SetModulePath(L"E:\\varn\\varn_vpn.exe");
+       m.Install(kUserA);
+       return m.ServiceRunsFrom(L"E:\\") ? "whoever holds the disk decides"
+                                         : "";
+     }},
+    {"folder squatted before the first install",
+     [](Machine& m) {
+       m.As(kB, [&] {
+         if (!Os().CreateDirectoryW(kDataDirectory, nullptr)) {
+           return ::GetLastError();
+         }
+         return m.sim.WriteContents(std::wstring(kDataDirectory) + L"\\x", "");
+       });
+       return m.Install(kUserA) != kInstallSucceeded ? "no install possible"
+                                                     : "";
+     }},
+    {"subfolder left under an older access list",
+     [](Machine& m) {
+       m.Install(kUserA);
+       m.sim.AddDirectory(std::wstring(kDataDirectory) + L"\\sub").owner =
+           kUserA;
+       return m.Install(kUserA) != kInstallSucceeded ? "no install possible"
+                                                     : "";
+     }},
     {"data directory left as a junction, then uninstall",
      [](Machine& m) {
        m.sim.AddJunction(kDataDirectory, kSystemFolder);
@@ -373,6 +475,154 @@ const Attack kAttacks[] = {
                   : "";
      }},
 };
+
+// Attacks on the install, made at a pause before one platform call of it.
+struct Race {
+  const char* name;
+  // Sets the machine up, arms the attack for the pause-th call with
+  // AttackAt, runs the privileged operation and returns what the attacker
+  // gained, empty when nothing.
+  std::function<std::string(Machine&, int pause)> run;
+};
+
+// A's attempt to turn the data directory into a mount point of a system
+// folder: a file added and moved out, the emptied directory mounted.
+void MountDataDirectory(Machine& m) {
+  const std::wstring planted = std::wstring(kDataDirectory) + L"\\x";
+  if (m.sim.WriteContents(planted, "x") == 0) {
+    m.sim.Rename(planted, L"C:\\Users\\a\\x");
+  }
+  m.sim.MakeJunction(kDataDirectory, kSystemFolder);
+}
+
+// What SYSTEM's later work does to the system folder.
+std::string AfterwardsAsSystem(Machine& m) {
+  m.Host();
+  if (m.sim.FileContents(std::wstring(kSystemFolder) + L"\\log.bin")) {
+    return "SYSTEM wrote into a system folder";
+  }
+  const SimulatedPlatform::Node* directory = m.sim.FindNode(kDataDirectory);
+  if (directory && directory->extra_attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    return "the data directory is a mount point";
+  }
+  return m.sim.FindNode(kSystemFile) ? "" : "a system file was deleted";
+}
+
+const Race kRaces[] = {
+    {"first install: the emptied directory mounted",
+     [](Machine& m, int pause) {
+       m.AttackAt(pause, kA, [&] { MountDataDirectory(m); });
+       m.Install(kUserA);
+       m.Disarm();
+       return AfterwardsAsSystem(m);
+     }},
+    {"first install: the user's own marker, later removed",
+     [](Machine& m, int pause) {
+       m.AttackAt(pause, kA, [&] {
+         m.sim.WriteContents(kMarker, "mine");
+         m.sim.WriteContents(kLog, "mine");
+       });
+       m.Install(kUserA);
+       m.Disarm();
+       m.As(kA, [&] {
+         Os().DeleteFileW(kMarker);
+         Os().DeleteFileW(kLog);
+         return m.sim.MakeJunction(kDataDirectory, kSystemFolder);
+       });
+       return AfterwardsAsSystem(m);
+     }},
+    {"re-install: a hard link to a file outside",
+     [](Machine& m, int pause) {
+       m.Connect(kA, kKeyA);
+       m.AttackAt(pause, kA, [&] {
+         m.sim.MakeHardLink(std::wstring(kDataDirectory) + L"\\shared.dat",
+                            kSharedFile);
+       });
+       m.Install(kUserA);
+       m.Disarm();
+       return m.sim.FindNode(kSharedFile)->security_changes != 0
+                  ? "the outside file's access list changed"
+                  : "";
+     }},
+    {"user switch: the previous user's service handle",
+     [](Machine& m, int pause) {
+       m.Connect(kA, kKeyA);
+       SC_HANDLE handle = nullptr;
+       m.AttackAt(pause, kA, [&] {
+         if (handle == nullptr) {
+           handle = m.sim.OpenForeignService(kTunnelServiceName,
+                                             SERVICE_START | SERVICE_STOP);
+         }
+       });
+       bool connected = m.Connect(kB, kKeyB);
+       m.Disarm();
+       if (!connected) {
+         // Until A's handle closes, the old service stays marked.
+         m.sim.CloseForeign(handle);
+         handle = nullptr;
+         connected = m.Connect(kB, kKeyB);
+       }
+       SERVICE_STATUS status{};
+       const bool stopped = handle != nullptr && m.As(kA, [&]() -> DWORD {
+         return Os().ControlService(handle, SERVICE_CONTROL_STOP, &status) ? 0
+                                                                           : 1;
+       }) == 0;
+       m.sim.CloseForeign(handle);
+       if (!connected) return std::string("B cannot connect");
+       return stopped ? std::string("A stops B's tunnel") : std::string();
+     }},
+    {"user switch: the previous user's directory handle",
+     [](Machine& m, int pause) {
+       m.Connect(kA, kKeyA);
+       HANDLE handle = INVALID_HANDLE_VALUE;
+       m.AttackAt(pause, kA, [&] {
+         if (handle == INVALID_HANDLE_VALUE) {
+           handle = m.sim.OpenForeign(
+               kDataDirectory, FILE_LIST_DIRECTORY,
+               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+         }
+       });
+       const bool connected = m.Connect(kB, kKeyB);
+       m.Disarm();
+       std::wstring listed;
+       if (handle != INVALID_HANDLE_VALUE) {
+         m.sim.RunAs(kA, [&] { listed = FinalPath(handle); });
+       }
+       m.sim.CloseForeign(handle);
+       if (!connected) return std::string("B cannot connect");
+       return SamePath(listed, kDataDirectory)
+                  ? std::string("A lists B's directory")
+                  : std::string();
+     }},
+    {"squatted name swapped for a junction during the install",
+     [](Machine& m, int pause) {
+       m.As(kB, [] {
+         return Os().CreateDirectoryW(kDataDirectory, nullptr)
+                    ? 0
+                    : ::GetLastError();
+       });
+       m.AttackAt(pause, kB, [&] { m.Redirect(kB, kSystemFolder); });
+       m.Connect(kA, kKeyA);
+       m.Disarm();
+       return AfterwardsAsSystem(m);
+     }},
+};
+
+TEST(AttackTest, RacingTheInstallAtEveryCallGainsNothing) {
+  for (const Race& race : kRaces) {
+    for (int pause = 1;; ++pause) {
+      SCOPED_TRACE(std::string(race.name) + ", before call " +
+                   std::to_string(pause));
+      Machine m;
+      const std::string gained = race.run(m, pause);
+      m.Disarm();
+      if (!m.attacked()) break;
+      EXPECT_EQ(gained, "");
+      EXPECT_EQ(m.OutsideChanges(), "");
+      if (::testing::Test::HasFailure()) break;
+    }
+  }
+}
 
 TEST(AttackTest, EveryAttackFails) {
   for (const Attack& attack : kAttacks) {

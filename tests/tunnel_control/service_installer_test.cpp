@@ -30,7 +30,7 @@ constexpr wchar_t kServiceSddlPrefix[] =
 
 std::wstring ExpectedDirectoryDacl(const std::wstring& sid) {
   return L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200AB;;;" + sid +
-         L")(A;OIIO;0x1301BF;;;" + sid + L")";
+         L")(A;OIIO;0x1301BF;;;CO)(A;OIIO;FR;;;" + sid + L")";
 }
 
 class InstallTest : public ::testing::Test {
@@ -121,6 +121,7 @@ TEST_F(InstallTest, RepairsAMovedServiceAndKeepsItsAccount) {
   old.display_name = L"old name";
   old.start_type = SERVICE_AUTO_START;
   old.account = L"NT AUTHORITY\\LocalService";
+  old.sddl = kServiceSddlPrefix + std::wstring(kUserA) + L")";
   sim_.SetModulePath(L"E:\\Apps\\Varn\\varn_vpn.exe");
 
   ASSERT_EQ(RunInstallMode(kUserA), 0);
@@ -152,41 +153,56 @@ TEST_F(InstallTest, SecondUserTakesOverDirectoryAndService) {
   EXPECT_EQ(sddl.find(kUserA), std::wstring::npos);
 }
 
-// A folder under ProgramData before the install: taken over when SYSTEM or
-// the Administrators own it, refused untouched otherwise.
-TEST_F(InstallTest, ExistingDirectoryIsTakenOverOnlyFromAdministrators) {
-  SimulatedPlatform::Node& existing = sim_.AddDirectory(kDataDirectory);
-  existing.owner = L"SY";
-  existing.dacl = L"D:(A;OICI;FA;;;WD)";
-  ASSERT_EQ(RunInstallMode(kUserA), 0);
-  EXPECT_EQ(existing.owner, L"BA");
-  EXPECT_EQ(existing.dacl, ExpectedDirectoryDacl(kUserA));
-
-  sim_.RemoveNode(kDataDirectory);
-  SimulatedPlatform::Node& planted = sim_.AddDirectory(kDataDirectory);
-  planted.owner = kUserB;
-  planted.dacl = L"D:(A;OICI;FA;;;WD)";
-  EXPECT_EQ(RunInstallMode(kUserA), 12);
-  EXPECT_EQ(planted.security_changes, 0);
-  EXPECT_EQ(planted.owner, kUserB);
-}
-
-TEST_F(InstallTest, ExistingJunctionOrFileIsRefusedUntouched) {
-  SimulatedPlatform::Node& target = sim_.AddDirectory(L"C:\\Windows\\System32");
-  SimulatedPlatform::Node& junction = sim_.AddDirectory(kDataDirectory);
-  junction.extra_attributes = FILE_ATTRIBUTE_REPARSE_POINT;
-  junction.link_target = L"C:\\Windows\\System32";
-  EXPECT_EQ(RunInstallMode(kUserA), 12);
-  EXPECT_EQ(target.security_changes, 0);
-  EXPECT_EQ(junction.security_changes, 0);
-  EXPECT_EQ(sim_.CountCalls("SetSecurityInfo"), 0);
-  EXPECT_EQ(sim_.CountCalls("OpenSCManagerW"), 0);
-
-  sim_.RemoveNode(kDataDirectory);
-  sim_.AddFile(kDataDirectory, "not a directory");
-  EXPECT_EQ(RunInstallMode(kUserA), 12);
-  EXPECT_EQ(sim_.CountCalls("SetSecurityInfo"), 0);
-  EXPECT_EQ(sim_.FindService(kServiceName), nullptr);
+// Whatever stands at the directory's name and is not exactly the directory
+// this install builds is renamed aside untouched, and a fresh one is built.
+// An old directory of the administrators' is emptied and removed.
+TEST_F(InstallTest, ForeignDirectoriesLinksAndFilesAreMovedAside) {
+  struct Case {
+    const char* name;
+    std::function<void(SimulatedPlatform&)> plant;
+    std::vector<std::wstring> left_in_program_data;
+  };
+  const auto plain = [](SimulatedPlatform& sim, const wchar_t* owner) {
+    SimulatedPlatform::Node& node = sim.AddDirectory(kDataDirectory);
+    node.owner = owner;
+    node.dacl = L"D:(A;OICI;FA;;;WD)";
+    sim.AddFile(std::wstring(kDataDirectory) + L"\\x", "x").owner = owner;
+  };
+  const Case cases[] = {
+      {"administrators' folder open to everyone",
+       [&](SimulatedPlatform& sim) { plain(sim, L"SY"); },
+       {L"varnvpn"}},
+      {"another user's folder",
+       [&](SimulatedPlatform& sim) { plain(sim, kUserB); },
+       {L"varnvpn", L"varnvpn.old-"}},
+      {"junction to a system folder",
+       [](SimulatedPlatform& sim) {
+         sim.AddDirectory(L"C:\\Windows\\System32").owner = L"SY";
+         sim.AddJunction(kDataDirectory, L"C:\\Windows\\System32");
+       },
+       {L"varnvpn", L"varnvpn.old-"}},
+      {"a file",
+       [](SimulatedPlatform& sim) { sim.AddFile(kDataDirectory, ""); },
+       {L"varnvpn", L"varnvpn.old-"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedPlatform sim;
+    sim.user().elevated = true;
+    c.plant(sim);
+    ASSERT_EQ(RunInstallMode(kUserA), 0);
+    EXPECT_EQ(sim.FindNode(kDataDirectory)->owner, L"BA");
+    EXPECT_EQ(sim.FindNode(kDataDirectory)->dacl,
+              ExpectedDirectoryDacl(kUserA));
+    std::vector<std::wstring> left;
+    for (std::wstring name : sim.Children(L"C:\\ProgramData")) {
+      // The aside name ends in random digits.
+      if (name.find(L".old-") != std::wstring::npos) name.resize(12);
+      left.push_back(name);
+    }
+    EXPECT_EQ(left, c.left_in_program_data);
+    EXPECT_TRUE(sim.AllReleased()) << sim.LeakReport();
+  }
 }
 
 // The service gets the executable's real place, not the link it was started
@@ -275,10 +291,10 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
          sim.AddJunction(L"C:\\ProgramData", L"D:\\Elsewhere");
        },
        12},
-      {"directory of the installing user itself", kUserA,
+      {"directory held open without delete sharing", kUserA,
        [](SimulatedPlatform& sim) {
-         sim.user().elevated = false;
-         sim.AddDirectory(kDataDirectory).owner = sim.user().sid;
+         sim.AddDirectory(kDataDirectory).owner = L"BA";
+         sim.OpenForeign(kDataDirectory, FILE_LIST_DIRECTORY, FILE_SHARE_READ);
        },
        12},
       {"install location writable by users", kUserA,
@@ -295,17 +311,16 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
        13},
       {"directory DACL refused", kUserA,
        [](SimulatedPlatform& sim) {
-         sim.FailAlways("SetSecurityInfo", ERROR_ACCESS_DENIED);
+         sim.FailAlways("SetKernelObjectSecurity", ERROR_ACCESS_DENIED);
        },
        13},
-      {"left-over file that cannot go", kUserA,
+      {"old directory that cannot be moved aside", kUserA,
        [](SimulatedPlatform& sim) {
          sim.AddDirectory(kDataDirectory).owner = L"BA";
          sim.AddFile(std::wstring(kDataDirectory) + L"\\x", "").owner = kUserB;
          sim.FailAlways("SetFileInformationByHandle", ERROR_ACCESS_DENIED);
-         sim.FailOnUse("SetSecurityInfo", ERROR_ACCESS_DENIED, 1);
        },
-       13},
+       12},
       {"service manager down", kUserA,
        [](SimulatedPlatform& sim) {
          sim.FailAlways("OpenSCManagerW", RPC_S_SERVER_UNAVAILABLE);
@@ -316,6 +331,15 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
          sim.FailAlways("CreateServiceW", ERROR_INVALID_NAME);
        },
        15},
+      {"previous user's service held open", kUserA,
+       [](SimulatedPlatform& sim) {
+         sim.AddService(kServiceName).sddl =
+             kServiceSddlPrefix + std::wstring(kUserB) + L")";
+         sim.RunAs({kUserB, false, false}, [&] {
+           sim.OpenForeignService(kServiceName, SERVICE_START | SERVICE_STOP);
+         });
+       },
+       22},
       {"service marked for deletion", kUserA,
        [](SimulatedPlatform& sim) {
          SimulatedPlatform::Service& service = sim.AddService(kServiceName);
@@ -348,9 +372,9 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
        18},
       {"service SDDL not convertible", kUserA,
        [](SimulatedPlatform& sim) {
-         // After the directory's, the marker's and the log's descriptors.
+         // After the directory's two, the marker's and the log's.
          sim.FailOnUse("ConvertStringSecurityDescriptorToSecurityDescriptorW",
-                       ERROR_NOT_ENOUGH_MEMORY, 4);
+                       ERROR_NOT_ENOUGH_MEMORY, 5);
        },
        19},
       {"service DACL refused", kUserA,
@@ -371,13 +395,18 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
     c.setup(sim);
     EXPECT_EQ(RunInstallMode(c.sid), c.expected);
     EXPECT_TRUE(sim.AllReleased()) << sim.LeakReport();
-    if (c.expected == 10 || c.expected == 21) {
-      // Nothing is created for a bad SID or an unprotected location.
-      EXPECT_EQ(sim.FindNode(kDataDirectory), nullptr);
+    if (c.expected == 10 || c.expected == 11 || c.expected == 21) {
+      // Nothing is touched for a bad SID, no path or an unprotected
+      // location.
       EXPECT_EQ(sim.CountCalls("OpenSCManagerW"), 0);
     }
-    if (c.expected >= 10 && c.expected <= 14) {
-      EXPECT_EQ(sim.CountCalls("CreateServiceW"), 0);
+    if (c.expected == 14 || c.expected == 22) {
+      EXPECT_EQ(sim.CountCalls("CreateDirectoryW"), 0);
+    }
+    // A failed install grants the user nothing on the service.
+    if (c.expected != 0 && sim.FindService(kServiceName) != nullptr) {
+      EXPECT_EQ(sim.FindService(kServiceName)->sddl.find(c.sid),
+                std::wstring::npos);
     }
   }
 }

@@ -66,6 +66,19 @@ constexpr Alias kAliases[] = {
     {L"CO", L"S-1-3-0"},
 };
 
+// The DACL the service manager gives a service created without one.
+constexpr wchar_t kDefaultServiceSddl[] =
+    L"D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)"
+    L"(A;;CCLCSWLOCRRC;;;IU)(A;;CCLCSWLOCRRC;;;SU)";
+
+// The volume GUID path the simulation gives the volume of `drive`.
+std::wstring VolumeGuidPath(wchar_t drive) {
+  wchar_t text[64];
+  std::swprintf(text, 64, L"\\\\?\\Volume{%08x-0000-0000-0000-000000000000}\\",
+                static_cast<unsigned>(std::towupper(drive)));
+  return text;
+}
+
 // Parses "S-1-a-s1-s2..." or an alias into the binary SID layout.
 std::optional<std::vector<unsigned char>> ParseSid(const std::wstring& text) {
   std::wstring sid = text;
@@ -475,6 +488,7 @@ struct SimulatedPlatform::Impl {
     service.dependencies = ReadDependencies(dependencies);
     service.account = account ? account : L"LocalSystem";
     if (password) service.password = password;
+    service.sddl = kDefaultServiceSddl;
     ::SetLastError(0);
     HandleInfo info{Kind::kService, access};
     info.name = Lower(name);
@@ -655,8 +669,8 @@ struct SimulatedPlatform::Impl {
     }
     ++service->stop_controls;
     if (service->stop_pending_ms == 0) {
-      service->state = SERVICE_STOPPED;
       service->transition_at.reset();
+      s.SetServiceState(*service, SERVICE_STOPPED);
     } else {
       service->state = SERVICE_STOP_PENDING;
       service->transition_at = s.now_ + service->stop_pending_ms;
@@ -727,6 +741,32 @@ struct SimulatedPlatform::Impl {
       return Fail(static_cast<DWORD>(ERROR_INVALID_SECURITY_DESCR), FALSE);
     }
     if (info & DACL_SECURITY_INFORMATION) service->sddl = d->second.dacl;
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI QueryServiceObjectSecurity(SC_HANDLE handle,
+                                                SECURITY_INFORMATION info,
+                                                PSECURITY_DESCRIPTOR sd,
+                                                DWORD size, LPDWORD needed) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("QueryServiceObjectSecurity(" + Hex(info) + ", " +
+          std::to_string(size) + ")");
+    if (DWORD e = s.NextFailure("QueryServiceObjectSecurity")) {
+      return Fail(e, FALSE);
+    }
+    DWORD error = 0;
+    Service* service = ServiceFor(s, handle, READ_CONTROL, &error);
+    if (service == nullptr) return Fail(error, FALSE);
+    if (needed == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    const std::vector<unsigned char> bytes = BuildDescriptor(
+        L"", (info & DACL_SECURITY_INFORMATION) ? service->sddl : L"");
+    *needed = static_cast<DWORD>(bytes.size());
+    if (sd == nullptr || size < bytes.size()) {
+      return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    }
+    std::memcpy(sd, bytes.data(), bytes.size());
     ::SetLastError(0);
     return TRUE;
   }
@@ -846,9 +886,27 @@ struct SimulatedPlatform::Impl {
       return Fail(e, FALSE);
     }
     auto d = s.descriptors_.find(sd);
-    if (d == s.descriptors_.end() || present == nullptr || dacl == nullptr ||
-        defaulted == nullptr) {
+    if (present == nullptr || dacl == nullptr || defaulted == nullptr) {
       return Fail(static_cast<DWORD>(ERROR_INVALID_SECURITY_DESCR), FALSE);
+    }
+    if (d == s.descriptors_.end()) {
+      // A self-relative descriptor in Windows' layout, e.g. a service's.
+      SECURITY_DESCRIPTOR_RELATIVE header{};
+      if (sd == nullptr) {
+        return Fail(static_cast<DWORD>(ERROR_INVALID_SECURITY_DESCR), FALSE);
+      }
+      std::memcpy(&header, sd, sizeof(header));
+      if (header.Revision != SECURITY_DESCRIPTOR_REVISION ||
+          (header.Control & SE_SELF_RELATIVE) == 0) {
+        return Fail(static_cast<DWORD>(ERROR_INVALID_SECURITY_DESCR), FALSE);
+      }
+      *present = (header.Control & SE_DACL_PRESENT) != 0;
+      *dacl = *present && header.Dacl != 0
+                  ? reinterpret_cast<PACL>(static_cast<char*>(sd) + header.Dacl)
+                  : nullptr;
+      *defaulted = FALSE;
+      ::SetLastError(0);
+      return TRUE;
     }
     *present = d->second.has_dacl;
     *dacl = d->second.has_dacl
@@ -985,6 +1043,51 @@ struct SimulatedPlatform::Impl {
     return ApplySecurity(s, *h->node, h->name, info, owner_source, dacl_source);
   }
 
+  // Sets the descriptor on the object as given: no entries from the parent,
+  // nothing passed on to what a directory holds.
+  static BOOL WINAPI SetKernelObjectSecurity(HANDLE handle,
+                                             SECURITY_INFORMATION info,
+                                             PSECURITY_DESCRIPTOR sd) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("SetKernelObjectSecurity(" + Hex(info) + ")");
+    if (DWORD e = s.NextFailure("SetKernelObjectSecurity")) {
+      return Fail(e, FALSE);
+    }
+    HandleInfo* h = s.FindHandle(handle, Kind::kFile);
+    if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    auto d = s.descriptors_.find(sd);
+    if (d == s.descriptors_.end()) {
+      return Fail(static_cast<DWORD>(ERROR_INVALID_SECURITY_DESCR), FALSE);
+    }
+    const bool owner = (info & OWNER_SECURITY_INFORMATION) != 0;
+    const bool dacl = (info & DACL_SECURITY_INFORMATION) != 0;
+    if ((owner && (h->granted & WRITE_OWNER) == 0) ||
+        (dacl && (h->granted & WRITE_DAC) == 0)) {
+      return Fail(ERROR_ACCESS_DENIED, FALSE);
+    }
+    if (owner &&
+        (d->second.owner.empty() || (!(s.user_.elevated || s.user_.system) &&
+                                     d->second.owner != s.user_.sid))) {
+      return Fail(static_cast<DWORD>(ERROR_INVALID_OWNER), FALSE);
+    }
+    if (dacl && !d->second.has_dacl) return Fail(ERROR_INVALID_ACL, FALSE);
+    Node& node = *h->node;
+    if (owner) node.owner = d->second.owner;
+    if (dacl) {
+      node.dacl = d->second.dacl;
+      if ((info & PROTECTED_DACL_SECURITY_INFORMATION) &&
+          !IsProtectedDacl(node.dacl)) {
+        node.dacl.insert(2, L"P");
+      }
+    }
+    node.last_security_information = info;
+    ++node.security_changes;
+    s.NotePrivileged(h->name);
+    ::SetLastError(0);
+    return TRUE;
+  }
+
   static BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access,
                                       PHANDLE token) {
     SimulatedPlatform& s = Sim();
@@ -1069,6 +1172,19 @@ struct SimulatedPlatform::Impl {
     return TRUE;
   }
 
+  static BOOLEAN WINAPI RtlGenRandom(PVOID buffer, ULONG length) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("RtlGenRandom(" + std::to_string(length) + ")");
+    if (DWORD e = s.NextFailure("RtlGenRandom")) return Fail(e, BOOLEAN{FALSE});
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    for (ULONG i = 0; i < length; ++i) {
+      s.random_state_ = s.random_state_ * 1103515245u + 12345u;
+      bytes[i] = static_cast<unsigned char>(s.random_state_ >> 16);
+    }
+    return TRUE;
+  }
+
   // --- Kernel -----------------------------------------------------------
 
   static HANDLE WINAPI GetCurrentProcess() {
@@ -1091,6 +1207,7 @@ struct SimulatedPlatform::Impl {
     }
     s.Log(it->second.kind == Kind::kToken     ? "CloseHandle(token)"
           : it->second.kind == Kind::kProcess ? "CloseHandle(process)"
+          : it->second.kind == Kind::kVolume  ? "CloseHandle(volume)"
                                               : "CloseHandle(file)");
     s.handles_.erase(it);
     ::SetLastError(0);
@@ -1172,6 +1289,10 @@ struct SimulatedPlatform::Impl {
     }
     if (path == nullptr)
       return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    if (std::wstring(path).compare(0, 4, L"\\\\?\\") == 0 &&
+        std::wstring(path).find(L"Volume{") == 4) {
+      return OpenVolume(s, path);
+    }
     const bool open_link = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
     const Resolved r = s.Resolve(path, !open_link);
     if (r.key.empty() || r.error == ERROR_PATH_NOT_FOUND) {
@@ -1229,6 +1350,22 @@ struct SimulatedPlatform::Impl {
     HANDLE handle = s.NewHandle(info);
     ::SetLastError(last_error);
     return handle;
+  }
+
+  // A volume's device, named by its GUID path without the final separator.
+  static HANDLE OpenVolume(SimulatedPlatform& s, const std::wstring& path) {
+    for (wchar_t drive = L'A'; drive <= L'Z'; ++drive) {
+      const std::wstring name = VolumeGuidPath(drive);
+      if (_wcsicmp(path.c_str(), name.substr(0, name.size() - 1).c_str()) ==
+          0) {
+        HandleInfo info{Kind::kVolume, 0};
+        info.name = std::wstring(1, drive);
+        HANDLE handle = s.NewHandle(info);
+        ::SetLastError(0);
+        return handle;
+      }
+    }
+    return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
   }
 
   static BOOL WINAPI WriteFile(HANDLE handle, LPCVOID data, DWORD count,
@@ -1391,6 +1528,110 @@ struct SimulatedPlatform::Impl {
     }
     auto it = s.drive_types_.find(static_cast<wchar_t>(std::towlower(text[0])));
     return it == s.drive_types_.end() ? DRIVE_FIXED : it->second;
+  }
+
+  static BOOL WINAPI GetVolumePathNameW(LPCWSTR path, LPWSTR root, DWORD size) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("GetVolumePathNameW(" + Quote(path) + ")");
+    if (DWORD e = s.NextFailure("GetVolumePathNameW")) return Fail(e, FALSE);
+    if (path == nullptr || root == nullptr || std::wcslen(path) < 2 ||
+        path[1] != L':' || !std::iswalpha(path[0])) {
+      return Fail(ERROR_INVALID_NAME, FALSE);
+    }
+    if (size < 4) return Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
+    const wchar_t text[] = {static_cast<wchar_t>(std::towupper(path[0])), L':',
+                            L'\\', L'\0'};
+    std::memcpy(root, text, sizeof(text));
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI GetVolumeNameForVolumeMountPointW(LPCWSTR root,
+                                                       LPWSTR name,
+                                                       DWORD size) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("GetVolumeNameForVolumeMountPointW(" + Quote(root) + ")");
+    if (DWORD e = s.NextFailure("GetVolumeNameForVolumeMountPointW")) {
+      return Fail(e, FALSE);
+    }
+    if (root == nullptr || name == nullptr || std::wcslen(root) != 3 ||
+        root[1] != L':' || root[2] != L'\\') {
+      return Fail(ERROR_INVALID_NAME, FALSE);
+    }
+    const std::wstring volume = VolumeGuidPath(root[0]);
+    if (size < volume.size() + 1)
+      return Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
+    std::memcpy(name, volume.c_str(), (volume.size() + 1) * sizeof(wchar_t));
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static BOOL WINAPI DeviceIoControl(HANDLE handle, DWORD code, LPVOID in,
+                                     DWORD in_size, LPVOID out, DWORD out_size,
+                                     LPDWORD returned,
+                                     LPOVERLAPPED overlapped) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("DeviceIoControl(" + Hex(code) + ")");
+    if (returned) *returned = 0;
+    if (DWORD e = s.NextFailure("DeviceIoControl")) return Fail(e, FALSE);
+    HandleInfo* h = s.FindHandle(handle, Kind::kVolume);
+    if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (code != IOCTL_STORAGE_QUERY_PROPERTY) {
+      return Fail(ERROR_INVALID_FUNCTION, FALSE);
+    }
+    STORAGE_PROPERTY_QUERY query{};
+    if (in == nullptr || in_size < sizeof(query) || overlapped != nullptr ||
+        returned == nullptr) {
+      return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    std::memcpy(&query, in, sizeof(query));
+    if (query.PropertyId != StorageDeviceProperty ||
+        query.QueryType != PropertyStandardQuery) {
+      return Fail(ERROR_INVALID_FUNCTION, FALSE);
+    }
+    STORAGE_DEVICE_DESCRIPTOR descriptor{};
+    descriptor.Version = sizeof(descriptor);
+    descriptor.Size = sizeof(descriptor);
+    auto bus =
+        s.bus_types_.find(static_cast<wchar_t>(std::towlower(h->name[0])));
+    descriptor.BusType = bus == s.bus_types_.end() ? BusTypeSata : bus->second;
+    const DWORD size = std::min<DWORD>(out_size, sizeof(descriptor));
+    if (out == nullptr || size < sizeof(STORAGE_DESCRIPTOR_HEADER)) {
+      return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    }
+    std::memcpy(out, &descriptor, size);
+    *returned = size;
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static UINT WINAPI GetSystemWindowsDirectoryW(LPWSTR buffer, UINT size) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("GetSystemWindowsDirectoryW(" + std::to_string(size) + ")");
+    if (DWORD e = s.NextFailure("GetSystemWindowsDirectoryW")) {
+      return Fail(e, UINT{0});
+    }
+    constexpr wchar_t kWindows[] = L"C:\\Windows";
+    constexpr UINT kLength = static_cast<UINT>(std::size(kWindows) - 1);
+    if (buffer == nullptr || size <= kLength) return kLength + 1;
+    std::memcpy(buffer, kWindows, sizeof(kWindows));
+    ::SetLastError(0);
+    return kLength;
+  }
+
+  static BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("SetDefaultDllDirectories(" + Hex(flags) + ")");
+    if (DWORD e = s.NextFailure("SetDefaultDllDirectories")) {
+      return Fail(e, FALSE);
+    }
+    ::SetLastError(0);
+    return TRUE;
   }
 
   static void FillFound(SimulatedPlatform& s, HandleInfo& h,
@@ -1696,6 +1937,7 @@ struct SimulatedPlatform::Impl {
         StartServiceW,
         DeleteService,
         SetServiceObjectSecurity,
+        QueryServiceObjectSecurity,
         ConvertStringSidToSidW,
         ConvertSidToStringSidW,
         ConvertStringSecurityDescriptorToSecurityDescriptorW,
@@ -1703,9 +1945,11 @@ struct SimulatedPlatform::Impl {
         GetSecurityDescriptorOwner,
         GetSecurityInfo,
         SetSecurityInfo,
+        SetKernelObjectSecurity,
         OpenProcessToken,
         GetTokenInformation,
         LookupAccountSidW,
+        RtlGenRandom,
         GetCurrentProcess,
         CloseHandle,
         CreateDirectoryW,
@@ -1716,10 +1960,15 @@ struct SimulatedPlatform::Impl {
         SetFileInformationByHandle,
         GetFinalPathNameByHandleW,
         GetDriveTypeW,
+        GetVolumePathNameW,
+        GetVolumeNameForVolumeMountPointW,
+        DeviceIoControl,
+        GetSystemWindowsDirectoryW,
         FindFirstFileW,
         FindNextFileW,
         FindClose,
         GetModuleFileNameW,
+        SetDefaultDllDirectories,
         LoadLibraryExW,
         GetProcAddress,
         GetTickCount64,
@@ -1897,6 +2146,11 @@ std::vector<std::wstring> SimulatedPlatform::Children(
 
 void SimulatedPlatform::SetDriveType(wchar_t drive, UINT type) {
   drive_types_[static_cast<wchar_t>(std::towlower(drive))] = type;
+}
+
+void SimulatedPlatform::SetBusType(wchar_t drive, STORAGE_BUS_TYPE bus) {
+  std::lock_guard lock(mutex_);
+  bus_types_[static_cast<wchar_t>(std::towlower(drive))] = bus;
 }
 
 void SimulatedPlatform::SetModulePath(const std::wstring& path) {
@@ -2305,6 +2559,35 @@ DWORD SimulatedPlatform::SetDaclByHandle(HANDLE handle,
   return 0;
 }
 
+SC_HANDLE SimulatedPlatform::OpenForeignService(const std::wstring& name,
+                                                DWORD access, DWORD* error) {
+  std::lock_guard lock(mutex_);
+  Service* service = FindService(name);
+  DWORD e = 0;
+  if (service == nullptr) {
+    e = ERROR_SERVICE_DOES_NOT_EXIST;
+  } else if ((access & ~GrantedServiceAccess(*service)) != 0 ||
+             (access & service->denied_access) != 0) {
+    e = ERROR_ACCESS_DENIED;
+  }
+  if (error) *error = e;
+  if (e != 0) return nullptr;
+  HandleInfo info{HandleInfo::kService, access};
+  info.name = Lower(name);
+  info.foreign = true;
+  return static_cast<SC_HANDLE>(NewHandle(info));
+}
+
+void SimulatedPlatform::CloseForeign(void* handle) {
+  std::lock_guard lock(mutex_);
+  auto it = handles_.find(handle);
+  if (it == handles_.end() || !it->second.foreign) return;
+  const bool service = it->second.kind == HandleInfo::kService;
+  const std::wstring name = it->second.name;
+  handles_.erase(it);
+  if (service) RemoveIfDeleted(name);
+}
+
 std::optional<std::string> SimulatedPlatform::ReadByHandle(HANDLE handle) {
   std::lock_guard lock(mutex_);
   HandleInfo* h = FindHandle(handle, HandleInfo::kFile);
@@ -2374,12 +2657,21 @@ SimulatedPlatform::HandleInfo* SimulatedPlatform::FindHandle(
 void SimulatedPlatform::AdvanceService(Service& service) {
   while (service.transition_at && now_ >= *service.transition_at) {
     const uint64_t at = *service.transition_at;
-    service.state = service.transition_to;
     service.transition_at.reset();
+    SetServiceState(service, service.transition_to);
     if (service.state == SERVICE_RUNNING && service.run_ms != 0) {
       service.transition_at = at + service.run_ms;
       service.transition_to = SERVICE_STOPPED;
     }
+  }
+}
+
+void SimulatedPlatform::SetServiceState(Service& service, DWORD state) {
+  const DWORD before = service.state;
+  service.state = state;
+  if (state == SERVICE_STOPPED && before != SERVICE_STOPPED &&
+      service.on_stop) {
+    service.on_stop(service);
   }
 }
 
@@ -2420,8 +2712,9 @@ DWORD SimulatedPlatform::GrantedServiceAccess(const Service& service) const {
 int SimulatedPlatform::open_service_handles() const {
   return static_cast<int>(
       std::count_if(handles_.begin(), handles_.end(), [](const auto& entry) {
-        return entry.second.kind == HandleInfo::kManager ||
-               entry.second.kind == HandleInfo::kService;
+        return (entry.second.kind == HandleInfo::kManager ||
+                entry.second.kind == HandleInfo::kService) &&
+               !entry.second.foreign;
       }));
 }
 
@@ -2429,7 +2722,8 @@ int SimulatedPlatform::open_kernel_handles() const {
   return static_cast<int>(
       std::count_if(handles_.begin(), handles_.end(), [](const auto& entry) {
         return entry.second.kind == HandleInfo::kToken ||
-               entry.second.kind == HandleInfo::kProcess;
+               entry.second.kind == HandleInfo::kProcess ||
+               entry.second.kind == HandleInfo::kVolume;
       }));
 }
 

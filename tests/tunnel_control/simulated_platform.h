@@ -115,6 +115,9 @@ class SimulatedPlatform {
     bool accepts_stop_while_start_pending = false;
     // Called inside StartServiceW after the start was accepted.
     std::function<void(Service&)> on_start;
+    // Called when the service reaches the stopped state from another one:
+    // its process ends and closes what it held.
+    std::function<void(Service&)> on_stop;
 
     // Counters.
     int start_count = 0;
@@ -217,6 +220,9 @@ class SimulatedPlatform {
   std::vector<std::wstring> Children(const std::wstring& path);
   // GetDriveTypeW's answer for `drive` (a letter); DRIVE_FIXED by default.
   void SetDriveType(wchar_t drive, UINT type);
+  // The bus the storage query reports for the volume of `drive`; SATA by
+  // default. The Windows directory is C:\Windows.
+  void SetBusType(wchar_t drive, STORAGE_BUS_TYPE bus);
 
   // --- Another process: the attacker -------------------------------------
   // Called before each simulated call with its function name, so a test
@@ -240,6 +246,12 @@ class SimulatedPlatform {
   HANDLE OpenForeign(const std::wstring& path, DWORD access, DWORD share,
                      DWORD* error = nullptr);
   DWORD SetDaclByHandle(HANDLE handle, const std::wstring& dacl);
+  // A service handle another process opened with the rights the service's
+  // DACL gives the caller, and keeps: no leak. Null and `error` on failure.
+  SC_HANDLE OpenForeignService(const std::wstring& name, DWORD access,
+                               DWORD* error = nullptr);
+  // Closes a handle from OpenForeign or OpenForeignService.
+  void CloseForeign(void* handle);
   std::optional<std::string> ReadByHandle(HANDLE handle);
   // Real paths an elevated or SYSTEM caller created, wrote, deleted or
   // re-secured, in order.
@@ -293,7 +305,7 @@ class SimulatedPlatform {
 
   // --- Counters and log -------------------------------------------------
   int open_service_handles() const;  // manager and service handles
-  int open_kernel_handles() const;   // tokens, processes
+  int open_kernel_handles() const;   // tokens, processes, volumes
   int open_file_handles() const;
   int outstanding_local_blocks() const {
     return static_cast<int>(local_blocks_.size());
@@ -322,7 +334,7 @@ class SimulatedPlatform {
   friend struct Impl;
 
   struct HandleInfo {
-    enum Kind { kManager, kService, kToken, kProcess, kFile, kFind };
+    enum Kind { kManager, kService, kToken, kProcess, kFile, kFind, kVolume };
     HandleInfo() = default;
     HandleInfo(Kind k, DWORD g) : kind(k), granted(g) {}
     Kind kind = kFile;
@@ -361,6 +373,7 @@ class SimulatedPlatform {
   void* NewHandle(HandleInfo info);
   HandleInfo* FindHandle(void* handle, HandleInfo::Kind kind);
   void AdvanceService(Service& service);
+  void SetServiceState(Service& service, DWORD state);
   void RemoveIfDeleted(const std::wstring& key);
   DWORD GrantedServiceAccess(const Service& service) const;
   Resolved Resolve(const std::wstring& path, bool follow_final, int depth = 0);
@@ -389,6 +402,8 @@ class SimulatedPlatform {
   std::map<std::wstring, std::shared_ptr<Node>> nodes_;        // lower-case
   std::map<std::wstring, std::wstring> display_;  // key to path as created
   std::map<wchar_t, UINT> drive_types_;
+  std::map<wchar_t, STORAGE_BUS_TYPE> bus_types_;
+  uint32_t random_state_ = 0x5EED;
   std::vector<std::wstring> privileged_changes_;
   bool in_hook_ = false;
   std::map<std::wstring, Library> libraries_;  // lower-case

@@ -44,10 +44,14 @@ TEST_F(TunnelFilesTest, PathsAreEmptyWhenTheKnownFolderFails) {
 }
 
 TEST_F(TunnelFilesTest, SecurityDescriptorsAreFixedStrings) {
+  const std::wstring user(kUserA);
   EXPECT_EQ(DataDirectorySddl(kUserA),
-            std::wstring(L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
-                         L"(A;;0x1200AB;;;") +
-                kUserA + L")(A;OIIO;0x1301BF;;;" + kUserA + L")");
+            L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200AB;;;" + user +
+                L")(A;OIIO;0x1301BF;;;CO)(A;OIIO;FR;;;" + user + L")");
+  EXPECT_EQ(LockedDataDirectorySddl(kUserA),
+            L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OIIO;0x1301BF;;;CO)"
+            L"(A;OIIO;FR;;;" +
+                user + L")");
   EXPECT_EQ(std::wstring(kDirectoryMarkerSddl),
             L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)");
   EXPECT_EQ(TunnelLogSddl(kUserA), L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;" +
@@ -75,10 +79,11 @@ TEST_F(TunnelFilesTest, PreparedDirectoryLetsTheUserWriteButNotRedirect) {
   sim_.RunAs(user, [&] {
     OpError error;
     ASSERT_TRUE(WriteTunnelConfig("[Interface]", &error));
-    EXPECT_EQ(testing::SddlAces(sim_.FindNode(kConfigPath)->dacl),
-              (std::vector<std::wstring>{
-                  L"A;ID;FA;;;SY", L"A;ID;FA;;;BA",
-                  L"A;ID;0x1301BF;;;" + std::wstring(kUserA)}));
+    EXPECT_EQ(
+        testing::SddlAces(sim_.FindNode(kConfigPath)->dacl),
+        (std::vector<std::wstring>{L"A;ID;FA;;;SY", L"A;ID;FA;;;BA",
+                                   L"A;ID;0x1301BF;;;" + std::wstring(kUserA),
+                                   L"A;ID;FR;;;" + std::wstring(kUserA)}));
     EXPECT_EQ(sim_.Rename(kDataDirectory, L"C:\\ProgramData\\x"),
               static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(sim_.SetDacl(kDataDirectory, L"D:(A;;FA;;;WD)"),
@@ -93,39 +98,38 @@ TEST_F(TunnelFilesTest, PreparedDirectoryLetsTheUserWriteButNotRedirect) {
   });
 }
 
-// The next install leaves only what SYSTEM or the Administrators made.
-TEST_F(TunnelFilesTest, PreparingAgainSettlesWhatIsInside) {
+// Another user's directory is moved aside and emptied; the next user gets a
+// fresh one. A file held open without delete sharing keeps it in place.
+TEST_F(TunnelFilesTest, AnotherUsersDirectoryIsMovedAside) {
   const SimulatedPlatform::User admin{L"S-1-5-21-9-9-9-500", true, false};
   const SimulatedPlatform::User a{kUserA, false, false};
   const std::wstring notes = std::wstring(kDataDirectory) + L"\\notes.txt";
-  const std::wstring log = std::wstring(kDataDirectory) + L"\\log.bin";
+  DirectoryResult result = DirectoryResult::kRefused;
   sim_.RunAs(admin, [&] { PrepareDataDirectory(kDataDirectory, kUserA); });
   sim_.RunAs(a, [&] {
     sim_.WriteContents(kConfigPath, "key of a");
     sim_.WriteContents(notes, "notes");
   });
-  // The running tunnel keeps its log and holds the configuration open,
-  // unshared.
   HANDLE tunnel = INVALID_HANDLE_VALUE;
   sim_.RunAs({L"S-1-5-18", false, true}, [&] {
-    sim_.WriteContents(log, "log");
     tunnel = sim_.OpenForeign(kConfigPath, FILE_READ_DATA, 0);
   });
   ASSERT_NE(tunnel, INVALID_HANDLE_VALUE);
+  sim_.RunAs(admin,
+             [&] { result = PrepareDataDirectory(kDataDirectory, kUserB); });
+  EXPECT_EQ(result, DirectoryResult::kRefused);
+  sim_.RunAs(a, [&] { EXPECT_EQ(sim_.Read(notes), std::nullopt); });
 
-  DirectoryResult result = DirectoryResult::kRefused;
+  sim_.CloseForeign(tunnel);
   sim_.RunAs(admin,
              [&] { result = PrepareDataDirectory(kDataDirectory, kUserB); });
   ASSERT_EQ(result, DirectoryResult::kReady);
-  EXPECT_EQ(sim_.FindNode(notes), nullptr);
-  ASSERT_NE(sim_.FindNode(kConfigPath), nullptr);
-  EXPECT_EQ(sim_.FindNode(kConfigPath)->dacl, L"D:P(A;;FA;;;SY)(A;;FA;;;BA)");
-  EXPECT_EQ(sim_.FindNode(kConfigPath)->owner, L"BA");
-  sim_.RunAs(a, [&] { EXPECT_EQ(sim_.Read(kConfigPath), std::nullopt); });
-  EXPECT_EQ(sim_.FindNode(log)->dacl.find(kUserA), std::wstring::npos);
-  EXPECT_NE(sim_.FindNode(log)->dacl.find(kUserB), std::wstring::npos);
-  EXPECT_EQ(sim_.FileContents(log), "log");
-  EXPECT_TRUE(sim_.ReadByHandle(tunnel).has_value());
+  EXPECT_EQ(sim_.Children(L"C:\\ProgramData"),
+            std::vector<std::wstring>{L"varnvpn"});
+  EXPECT_EQ(sim_.Children(kDataDirectory),
+            (std::vector<std::wstring>{L"keep.txt", L"log.bin"}));
+  EXPECT_EQ(sim_.FindNode(kDataDirectory)->dacl,
+            DataDirectorySddl(kUserB).substr(4));
 }
 
 TEST_F(TunnelFilesTest, WriteReplacesTheWholeFile) {
