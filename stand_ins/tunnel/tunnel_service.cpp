@@ -113,6 +113,7 @@ void TunnelService::Main() {
     if (status_.dwCurrentState == SERVICE_RUNNING) {
       log_.Write("tunnel stopped by itself after " +
                  std::to_string(*timings.stop_after_ms) + " ms");
+      config_file_.Reset();
       ReportLocked(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR,
                    kExitStoppedUnasked, 0);
       return;  // the lock is static, so leaving it here is safe
@@ -124,6 +125,7 @@ void TunnelService::Main() {
   HoldPending(SERVICE_STOP_PENDING, timings.stop_delay_ms);
   stopped_on_request_ = true;
   log_.Write("tunnel stopped");
+  config_file_.Reset();
   // Nothing may touch this object after the final report: the dispatcher
   // returns on the main thread and the owner goes away.
   Report(SERVICE_STOPPED);
@@ -162,6 +164,9 @@ bool TunnelService::LoadConfig(ConfigCheck* config) {
     Report(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, kExitInvalidConfig);
     return false;
   }
+  // Held like a tunnel that rereads its file: nobody can delete it until
+  // the tunnel stops.
+  config_file_ = std::move(file);
   return true;
 }
 

@@ -45,8 +45,9 @@ class TunnelService {
   void Main();
   DWORD OnControl(DWORD control);
 
-  // Reads and checks the configuration; on failure reports the service
-  // stopped with the matching exit code and returns false.
+  // Reads and checks the configuration and keeps it open, unshared but for
+  // reading, while the tunnel runs; on failure reports the service stopped
+  // with the matching exit code and returns false.
   bool LoadConfig(ConfigCheck* config);
 
   // Stays in `pending_state` for `ms`, advancing the checkpoint so the
@@ -65,6 +66,7 @@ class TunnelService {
   std::wstring service_name_;
   ServiceLog log_;
   ScopedHandle stop_event_;
+  ScopedHandle config_file_;
   // Not closed: a status handle needs no closing.
   SERVICE_STATUS_HANDLE status_handle_ = nullptr;
   // Serialises reports of the service thread and the control handler.

@@ -184,7 +184,8 @@ TEST_F(InstallModeTest, UninstallWithoutServiceExitsZeroAndDeletesConfig) {
 TEST_F(InstallModeTest, InstalledServiceRunsTheTunnelUntilUninstall) {
   const std::wstring exe = PlaceApp(folder_);
   ProvisionService(exe);
-  // A slow stop: uninstall must wait for it and still delete the service.
+  // A slow stop: uninstall must wait for it and still delete the service,
+  // and the configuration, which the running tunnel holds open.
   ASSERT_TRUE(WriteTextFile(
       ConfigFile(), ValidConfig("[StandIn]\r\nStopDelayMs = 1500\r\n")));
 

@@ -224,6 +224,48 @@ TEST_F(ServiceHostTest, LoadsNothingFromItsFolderButTheTunnelLibrary) {
   }
 }
 
+// A library the tunnel library needs but does not ship is looked for beside
+// it and in System32 only, never in the current folder or on PATH, where
+// anyone may have put one.
+TEST_F(ServiceHostTest, TunnelLibraryDependenciesAreNotSearchedElsewhere) {
+  AddTunnelLibrary(L"tunnel_with_dependency");
+  ASSERT_TRUE(WriteTextFile(Config(), ValidConfig()));
+  TempFolder current;
+  TempFolder on_path;
+  for (const TempFolder* folder : {&current, &on_path}) {
+    ASSERT_EQ(CopyOver(BinFolder() + L"\\planted\\planted.dll",
+                       folder->File(L"tunnel_helper.dll")),
+              0u);
+  }
+  wchar_t saved_folder[MAX_PATH] = {};
+  ASSERT_NE(::GetCurrentDirectoryW(MAX_PATH, saved_folder), 0u);
+  std::wstring saved_path(32767, L'\0');
+  saved_path.resize(
+      ::GetEnvironmentVariableW(L"PATH", saved_path.data(), 32767));
+  ASSERT_TRUE(::SetCurrentDirectoryW(current.path().c_str()));
+  ASSERT_TRUE(::SetEnvironmentVariableW(
+      L"PATH", (on_path.path() + L";" + saved_path).c_str()));
+  const std::optional<DWORD> exit_code = RunHost();
+  ::SetEnvironmentVariableW(L"PATH", saved_path.c_str());
+  ::SetCurrentDirectoryW(saved_folder);
+
+  EXPECT_EQ(exit_code, 2u);
+  EXPECT_FALSE(FileExists(current.File(L"tunnel_helper.dll.loaded")));
+  EXPECT_FALSE(FileExists(on_path.File(L"tunnel_helper.dll.loaded")));
+}
+
+// SYSTEM reads the configuration: a file with a second name elsewhere is
+// refused before the tunnel library is loaded.
+TEST_F(ServiceHostTest, HardLinkedConfigIsRefusedBeforeTheLibraryLoads) {
+  AddTunnelLibrary();
+  const std::wstring other = folder_.File(L"other.conf");
+  ASSERT_TRUE(WriteTextFile(other, ValidConfig()));
+  ASSERT_TRUE(::CreateHardLinkW(Config().c_str(), other.c_str(), nullptr))
+      << ::GetLastError();
+  EXPECT_EQ(RunHost(), 5u);
+  EXPECT_EQ(Log(), "") << "the library never ran";
+}
+
 TEST_F(ServiceHostTest, ExitsTwoWithoutTunnelLibrary) {
   ASSERT_TRUE(WriteTextFile(Config(), ValidConfig()));
   EXPECT_EQ(RunHost(), 2u);
