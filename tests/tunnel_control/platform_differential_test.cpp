@@ -529,5 +529,72 @@ TEST(PlatformDifferentialTest, SimulationAnswersLikeWindows) {
   }
 }
 
+// The attacker's own operations have no twin among the seam's calls, and
+// Wine shows no access control: they are held to the same share and access
+// rules here. The installer keeps a handle on one object; the other user,
+// with `rights` on C:\t\d and C:\t\x.txt, acts.
+TEST(PlatformDifferentialTest, AttackerMeetsTheSameRules) {
+  struct Row {
+    const char* name;
+    const wchar_t* rights;
+    const wchar_t* held;  // null: nothing held
+    DWORD held_access;
+    DWORD held_share;
+    DWORD (*act)(SimulatedPlatform&);
+    DWORD expected;
+  };
+  const auto mount = [](SimulatedPlatform& sim) {
+    return sim.MakeJunction(L"C:\\t\\d", L"C:\\Windows");
+  };
+  const auto link = [](SimulatedPlatform& sim) {
+    return sim.MakeHardLink(L"C:\\t\\d\\l.txt", L"C:\\t\\x.txt");
+  };
+  const auto rename = [](SimulatedPlatform& sim) {
+    return sim.Rename(L"C:\\t\\d", L"C:\\t\\e");
+  };
+  const Row rows[] = {
+      {"mount point, folder held for listing", L"0x1200AB", L"C:\\t\\d",
+       FILE_LIST_DIRECTORY, kShareRead, mount, ERROR_SHARING_VIOLATION},
+      {"mount point by writing attributes, folder held for listing",
+       L"0x1201AB", L"C:\\t\\d", FILE_LIST_DIRECTORY, kShareRead, mount, 0},
+      {"mount point, folder held for attributes only", L"0x1200AB", L"C:\\t\\d",
+       kAttributesOnly, kShareRead, mount, 0},
+      {"hard link without writing the target's attributes", L"0x1200AB",
+       nullptr, 0, 0, link, ERROR_ACCESS_DENIED},
+      {"hard link writing the target's attributes", L"0x1201AB", nullptr, 0, 0,
+       link, 0},
+      {"rename of a folder held without delete sharing", L"FA", L"C:\\t\\d",
+       FILE_LIST_DIRECTORY, kShareReadWrite, rename, ERROR_SHARING_VIOLATION},
+      {"rename of a folder with a file open inside, delete not shared", L"FA",
+       L"C:\\t\\d\\f.txt", GENERIC_READ, kShareReadWrite, rename,
+       ERROR_ACCESS_DENIED},
+      {"rename of a folder with a file open inside, delete shared", L"FA",
+       L"C:\\t\\d\\f.txt", GENERIC_READ, kShareAll, rename, 0},
+  };
+  const SimulatedPlatform::User installer{L"S-1-5-21-9-9-9-500", true, false};
+  const SimulatedPlatform::User other{kUserB, false, false};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    SimulatedPlatform sim;
+    const std::wstring entry =
+        std::wstring(L"(A;;") + row.rights + L";;;" + kUserB + L")";
+    sim.AddDirectory(L"C:\\t\\d").dacl = L"D:P(A;;FA;;;BA)" + entry;
+    sim.AddFile(L"C:\\t\\x.txt", "x").dacl = L"D:P(A;;FA;;;BA)" + entry;
+    if (row.held != nullptr && sim.FindNode(row.held) == nullptr) {
+      sim.AddFile(row.held, "f");
+    }
+    ScopedFileHandle held;
+    sim.RunAs(installer, [&] {
+      if (row.held == nullptr) return;
+      held.Reset(Os().CreateFileW(row.held, row.held_access, row.held_share,
+                                  nullptr, OPEN_EXISTING, kObject, nullptr));
+      ASSERT_TRUE(held);
+    });
+    DWORD error = 0;
+    sim.RunAs(other, [&] { error = row.act(sim); });
+    EXPECT_EQ(error, row.expected);
+  }
+}
+
 }  // namespace
 }  // namespace tunnel_control::testing

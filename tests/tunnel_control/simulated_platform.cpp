@@ -2309,12 +2309,16 @@ DWORD SimulatedPlatform::MakeJunction(const std::wstring& path,
   const Resolved r = Resolve(path, false);
   if (r.key.empty() || r.error == ERROR_PATH_NOT_FOUND) return r.error;
   if (r.node) {
-    // A mount point: needs an empty directory and the right to write it.
+    // A mount point needs a handle with FILE_WRITE_DATA or
+    // FILE_WRITE_ATTRIBUTES ([MS-FSA] FSCTL_SET_REPARSE_POINT); only the
+    // first takes part in share checks, so the attacker takes the second
+    // where it may.
     if (!r.node->directory) return ERROR_DIRECTORY;
+    const DWORD access = Grants(*r.node, ParentOf(r.key), FILE_WRITE_ATTRIBUTES)
+                             ? FILE_WRITE_ATTRIBUTES
+                             : FILE_WRITE_DATA;
+    if (DWORD e = CheckOpen(r, access, kShareAll)) return e;
     if (!Children(r.key).empty()) return ERROR_DIR_NOT_EMPTY;
-    if (!Grants(*r.node, ParentOf(r.key), FILE_WRITE_DATA)) {
-      return ERROR_ACCESS_DENIED;
-    }
   } else {
     std::shared_ptr<Node> parent = NodeAt(ParentOf(r.key));
     if (parent &&
@@ -2341,6 +2345,9 @@ DWORD SimulatedPlatform::MakeHardLink(const std::wstring& link,
   const Resolved source = Resolve(target, true);
   if (!source.node) return source.error;
   if (source.node->directory) return ERROR_ACCESS_DENIED;
+  // Current Windows 10 and 11 want FILE_WRITE_ATTRIBUTES on the file a new
+  // link names (the hard-link mitigation, as Project Zero describes it).
+  if (DWORD e = CheckOpen(source, FILE_WRITE_ATTRIBUTES, kShareAll)) return e;
   const Resolved r = Resolve(link, false);
   if (r.key.empty() || r.error == ERROR_PATH_NOT_FOUND) return r.error;
   if (r.node) return ERROR_ALREADY_EXISTS;

@@ -236,7 +236,9 @@ class SimulatedPlatform {
   // What a process of the current caller can do by itself, checked like
   // Windows checks it; each returns 0 or the error.
   DWORD Rename(const std::wstring& from, const std::wstring& to);
-  // Turns an empty directory into a mount point, or creates a junction.
+  // Turns an empty directory into a mount point, or creates a junction. The
+  // directory is opened for FILE_WRITE_ATTRIBUTES where the caller has that
+  // right, else for FILE_WRITE_DATA, which handles kept open can block.
   DWORD MakeJunction(const std::wstring& path, const std::wstring& target);
   DWORD MakeHardLink(const std::wstring& link, const std::wstring& target);
   DWORD SetDacl(const std::wstring& path, const std::wstring& dacl);
