@@ -1,6 +1,7 @@
 #include "tests/tunnel_control/simulated_platform.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -345,6 +346,18 @@ std::vector<unsigned char> BuildDescriptor(const std::wstring& owner,
   sd.Dacl = dacl_offset;
   std::memcpy(bytes.data(), &sd, sizeof(sd));
   return bytes;
+}
+
+constexpr DWORD kShareAll =
+    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kReadAccess = FILE_READ_DATA | FILE_EXECUTE;
+constexpr DWORD kWriteAccess = FILE_WRITE_DATA | FILE_APPEND_DATA;
+
+// Only read, write and delete access take part in share checks, for the
+// open and for the handles already there ([MS-FSA] sharing access check;
+// IoCheckShareAccess).
+bool TakesPartInSharing(DWORD access) {
+  return (access & (kReadAccess | kWriteAccess | DELETE)) != 0;
 }
 
 // Matches a find pattern's last part: "*", "*.ext" or an exact name.
@@ -1209,7 +1222,9 @@ struct SimulatedPlatform::Impl {
           : it->second.kind == Kind::kProcess ? "CloseHandle(process)"
           : it->second.kind == Kind::kVolume  ? "CloseHandle(volume)"
                                               : "CloseHandle(file)");
+    const std::shared_ptr<Node> node = it->second.node;
     s.handles_.erase(it);
+    if (node) s.FinishPendingDelete(node);
     ::SetLastError(0);
     return TRUE;
   }
@@ -1257,7 +1272,12 @@ struct SimulatedPlatform::Impl {
     if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     const Resolved r = s.Resolve(path, false);
     if (r.key.empty()) return Fail(r.error, FALSE);
-    if (r.node) return Fail(ERROR_ALREADY_EXISTS, FALSE);
+    if (r.node) {
+      return Fail(r.node->delete_pending_key == r.key
+                      ? static_cast<DWORD>(ERROR_ACCESS_DENIED)
+                      : static_cast<DWORD>(ERROR_ALREADY_EXISTS),
+                  FALSE);
+    }
     if (r.error == ERROR_PATH_NOT_FOUND) return Fail(r.error, FALSE);
     std::shared_ptr<Node> parent = s.NodeAt(ParentOf(r.key));
     if (parent &&
@@ -1300,8 +1320,9 @@ struct SimulatedPlatform::Impl {
     }
     std::shared_ptr<Node> node = r.node;
     const DWORD wanted = MapGenericFileRights(access);
-    if (node != nullptr && node->directory &&
-        (flags & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+    const bool creates =
+        disposition != OPEN_EXISTING && disposition != TRUNCATE_EXISTING;
+    if (node && node->delete_pending_key == r.key) {
       return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     }
     DWORD last_error = 0;
@@ -1311,6 +1332,7 @@ struct SimulatedPlatform::Impl {
         if (node) last_error = ERROR_ALREADY_EXISTS;
         break;
       case CREATE_NEW:
+        // Whatever the name is, a directory included (CreateFileW docs).
         if (node) return Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
         break;
       case OPEN_EXISTING:
@@ -1319,6 +1341,17 @@ struct SimulatedPlatform::Impl {
         break;
       default:
         return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    }
+    // A trailing separator names a directory: a file by such a name is
+    // invalid ([MS-FSA] open: STATUS_OBJECT_NAME_INVALID).
+    const size_t length = std::wcslen(path);
+    if (length > 3 && path[length - 1] == L'\\' &&
+        (node ? !node->directory : creates)) {
+      return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+    }
+    if (node != nullptr && node->directory &&
+        (flags & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+      return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     }
     const std::wstring parent_key = ParentOf(r.key);
     if (node) {
@@ -1329,8 +1362,8 @@ struct SimulatedPlatform::Impl {
       if (!s.Grants(*node, parent_key, needed)) {
         return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
       }
-      if (node->locked_by_other || !s.SharingAllows(node, wanted, share)) {
-        return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
+      if (DWORD e = s.CheckOpen(r, wanted, share)) {
+        return Fail(e, INVALID_HANDLE_VALUE);
       }
       if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
         node->contents.clear();
@@ -1404,6 +1437,7 @@ struct SimulatedPlatform::Impl {
     std::shared_ptr<Node> node = s.NodeAt(key);
     if (node == nullptr) return ERROR_FILE_NOT_FOUND;
     if (node->directory && !s.Children(key).empty()) return ERROR_DIR_NOT_EMPTY;
+    if (node->delete_pending_key == key) node->delete_pending_key.clear();
     s.NotePrivileged(key);
     s.nodes_.erase(key);
     s.display_.erase(key);
@@ -1420,15 +1454,9 @@ struct SimulatedPlatform::Impl {
     const Resolved r = s.Resolve(path, false);
     if (!r.node) return Fail(r.error, FALSE);
     if (r.node->directory) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (!s.Grants(*r.node, ParentOf(r.key), DELETE)) {
-      return Fail(ERROR_ACCESS_DENIED, FALSE);
-    }
-    if (r.node->locked_by_other ||
-        !s.SharingAllows(
-            r.node, DELETE,
-            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
-      return Fail(ERROR_SHARING_VIOLATION, FALSE);
-    }
+    if (DWORD e = s.CheckOpen(r, DELETE, kShareAll)) return Fail(e, FALSE);
+    // With POSIX semantics, which DeleteFileW uses on NTFS since Windows 10
+    // 1903: the name goes at once, even while other handles are open.
     RemoveName(s, r.key);
     ::SetLastError(0);
     return TRUE;
@@ -1464,6 +1492,7 @@ struct SimulatedPlatform::Impl {
         if (node == h->node) ++info->NumberOfLinks;
       }
       info->Directory = h->node->directory;
+      info->DeletePending = !h->node->delete_pending_key.empty();
     } else {
       return Fail(ERROR_INVALID_PARAMETER, FALSE);
     }
@@ -1482,16 +1511,47 @@ struct SimulatedPlatform::Impl {
     }
     HandleInfo* h = s.FindHandle(handle, Kind::kFile);
     if (h == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (type == FileRenameInfo) return Rename(s, *h, buffer, size);
     if (type != FileDispositionInfo || buffer == nullptr ||
         size < sizeof(FILE_DISPOSITION_INFO)) {
       return Fail(ERROR_INVALID_PARAMETER, FALSE);
     }
-    if (!static_cast<FILE_DISPOSITION_INFO*>(buffer)->DeleteFile) return TRUE;
+    // Both ways need DELETE on the handle (ZwSetInformationFile docs).
     if ((h->granted & DELETE) == 0) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    // The name the handle was opened by goes; the object stays alive for
-    // the handles still open on it.
     if (s.NodeAt(h->name) != h->node) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
-    if (DWORD e = RemoveName(s, h->name)) return Fail(e, FALSE);
+    Node& node = *h->node;
+    if (!static_cast<FILE_DISPOSITION_INFO*>(buffer)->DeleteFile) {
+      node.delete_pending_key.clear();
+    } else {
+      if (node.directory && !s.Children(h->name).empty()) {
+        return Fail(static_cast<DWORD>(ERROR_DIR_NOT_EMPTY), FALSE);
+      }
+      // The name the handle was opened by stays, refusing every open,
+      // until the object's last handle closes ([MS-FSA]
+      // FileDispositionInformation).
+      node.delete_pending_key = h->name;
+    }
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  // FileRenameInfo through the handle `h`.
+  static BOOL Rename(SimulatedPlatform& s, HandleInfo& h, const void* buffer,
+                     DWORD size) {
+    const auto* info = static_cast<const FILE_RENAME_INFO*>(buffer);
+    const size_t header = offsetof(FILE_RENAME_INFO, FileName);
+    if (buffer == nullptr || size < header ||
+        info->FileNameLength % sizeof(wchar_t) != 0 ||
+        size - header < info->FileNameLength || info->RootDirectory) {
+      return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    // Renaming needs DELETE on the handle (ZwSetInformationFile docs).
+    if ((h.granted & DELETE) == 0) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    const std::wstring target(info->FileName,
+                              info->FileNameLength / sizeof(wchar_t));
+    if (DWORD e = s.MoveName(h.name, target, info->ReplaceIfExists != 0)) {
+      return Fail(e, FALSE);
+    }
     ::SetLastError(0);
     return TRUE;
   }
@@ -1671,8 +1731,9 @@ struct SimulatedPlatform::Impl {
     if (!r.node || !r.node->directory) {
       return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     }
-    if (!s.Grants(*r.node, ParentOf(r.key), FILE_LIST_DIRECTORY)) {
-      return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+    // The search opens the directory to list it, sharing everything.
+    if (DWORD e = s.CheckOpen(r, FILE_LIST_DIRECTORY, kShareAll)) {
+      return Fail(e, INVALID_HANDLE_VALUE);
     }
     const std::wstring part = Lower(text.substr(slash + 1));
     HandleInfo info{Kind::kFind, 0};
@@ -2297,22 +2358,39 @@ bool SimulatedPlatform::Grants(const Node& node, const std::wstring& parent_key,
 
 bool SimulatedPlatform::SharingAllows(const std::shared_ptr<Node>& node,
                                       DWORD access, DWORD share) const {
-  constexpr DWORD kRead = FILE_READ_DATA | FILE_EXECUTE;
-  constexpr DWORD kWrite = FILE_WRITE_DATA | FILE_APPEND_DATA;
   access = MapGenericFileRights(access);
+  if (!TakesPartInSharing(access)) return true;
   for (const auto& [handle, info] : handles_) {
-    if (info.kind != HandleInfo::kFile || info.node != node) continue;
     const DWORD held = info.granted;
-    if (((access & kRead) && !(info.share & FILE_SHARE_READ)) ||
-        ((access & kWrite) && !(info.share & FILE_SHARE_WRITE)) ||
+    if (info.kind != HandleInfo::kFile || info.node != node ||
+        !TakesPartInSharing(held)) {
+      continue;
+    }
+    if (((access & kReadAccess) && !(info.share & FILE_SHARE_READ)) ||
+        ((access & kWriteAccess) && !(info.share & FILE_SHARE_WRITE)) ||
         ((access & DELETE) && !(info.share & FILE_SHARE_DELETE)) ||
-        ((held & kRead) && !(share & FILE_SHARE_READ)) ||
-        ((held & kWrite) && !(share & FILE_SHARE_WRITE)) ||
+        ((held & kReadAccess) && !(share & FILE_SHARE_READ)) ||
+        ((held & kWriteAccess) && !(share & FILE_SHARE_WRITE)) ||
         ((held & DELETE) && !(share & FILE_SHARE_DELETE))) {
       return false;
     }
   }
   return true;
+}
+
+DWORD SimulatedPlatform::CheckOpen(const Resolved& r, DWORD access,
+                                   DWORD share) const {
+  if (!r.node) return r.error;
+  // A name whose deletion is pending opens for nobody ([MS-FSA] open of an
+  // existing file: STATUS_DELETE_PENDING).
+  if (r.node->delete_pending_key == r.key) return ERROR_ACCESS_DENIED;
+  if (!Grants(*r.node, ParentOf(r.key), access)) return ERROR_ACCESS_DENIED;
+  if ((r.node->locked_by_other &&
+       TakesPartInSharing(MapGenericFileRights(access))) ||
+      !SharingAllows(r.node, access, share)) {
+    return ERROR_SHARING_VIOLATION;
+  }
+  return 0;
 }
 
 void SimulatedPlatform::InitNewObject(Node& node,
@@ -2362,63 +2440,121 @@ void SimulatedPlatform::NotePrivileged(const std::wstring& key) {
 DWORD SimulatedPlatform::Rename(const std::wstring& from,
                                 const std::wstring& to) {
   std::lock_guard lock(mutex_);
+  // MoveFileExW opens the source for DELETE, then renames it by handle.
   const Resolved source = Resolve(from, false);
-  if (!source.node) return source.error;
-  const Resolved target = Resolve(to, false);
+  if (DWORD e = CheckOpen(source, DELETE, kShareAll)) return e;
+  return MoveName(source.key, to, false);
+}
+
+DWORD SimulatedPlatform::MoveName(const std::wstring& key,
+                                  const std::wstring& target_path,
+                                  bool replace) {
+  std::shared_ptr<Node> source = NodeAt(key);
+  if (source == nullptr) return ERROR_FILE_NOT_FOUND;
+  // A name without a drive is relative to the process's current directory
+  // (FILE_RENAME_INFO docs), which the simulated process shares with the
+  // test, not to the renamed object's folder.
+  std::wstring path = target_path;
+  if (path.size() < 2 || path[1] != L':') {
+    wchar_t current[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, current);
+    path = PathKey(current) + (path.empty() || path[0] != L'\\' ? L"\\" : L"") +
+           path;
+  }
+  const Resolved target = Resolve(path, false);
   if (target.key.empty() || target.error == ERROR_PATH_NOT_FOUND) {
-    return ERROR_PATH_NOT_FOUND;
+    return target.key.empty() ? target.error : ERROR_PATH_NOT_FOUND;
   }
-  if (target.node) return ERROR_ALREADY_EXISTS;
-  if (!Grants(*source.node, ParentOf(source.key), DELETE)) {
-    return ERROR_ACCESS_DENIED;
-  }
+  if (target.key[0] != key[0]) return ERROR_NOT_SAME_DEVICE;
   std::shared_ptr<Node> new_parent = NodeAt(ParentOf(target.key));
   if (new_parent &&
       !Grants(*new_parent, ParentOf(ParentOf(target.key)),
-              source.node->directory ? FILE_ADD_SUBDIRECTORY : FILE_ADD_FILE)) {
+              source->directory ? FILE_ADD_SUBDIRECTORY : FILE_ADD_FILE)) {
     return ERROR_ACCESS_DENIED;
   }
-  if (!SharingAllows(source.node, DELETE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
-    return ERROR_SHARING_VIOLATION;
+  if (target.node && target.key != key) {
+    if (!replace) return ERROR_ALREADY_EXISTS;
+    // Only a file nobody has open is replaced ([MS-FSA]
+    // FileRenameInformation).
+    const bool open = std::any_of(
+        handles_.begin(), handles_.end(),
+        [&](const auto& entry) { return entry.second.node == target.node; });
+    if (target.node->directory || open || target.node->locked_by_other) {
+      return ERROR_ACCESS_DENIED;
+    }
   }
-  // A directory open anywhere below cannot move either.
-  const std::wstring prefix = source.key + L"\\";
+  // Nor does a directory move while anything inside is open without delete
+  // sharing ([MS-FSA] FileRenameInformation: STATUS_ACCESS_DENIED).
+  const std::wstring prefix = key + L"\\";
   for (const auto& [handle, info] : handles_) {
     if (info.kind == HandleInfo::kFile &&
         info.name.compare(0, prefix.size(), prefix) == 0 &&
         !(info.share & FILE_SHARE_DELETE)) {
-      return ERROR_SHARING_VIOLATION;
+      return ERROR_ACCESS_DENIED;
     }
   }
+  for (const auto& [name, node] : nodes_) {
+    if (name.compare(0, prefix.size(), prefix) == 0 && node->locked_by_other) {
+      return ERROR_ACCESS_DENIED;
+    }
+  }
+  if (target.node && target.key != key) {
+    nodes_.erase(target.key);
+    display_.erase(target.key);
+  }
+  const auto moved_key = [&](const std::wstring& old) {
+    return target.key + old.substr(key.size());
+  };
+  const auto is_moved = [&](const std::wstring& name) {
+    return name == key || name.compare(0, prefix.size(), prefix) == 0;
+  };
   std::vector<std::pair<std::wstring, std::shared_ptr<Node>>> moved;
   for (auto it = nodes_.begin(); it != nodes_.end();) {
-    if (it->first == source.key ||
-        it->first.compare(0, prefix.size(), prefix) == 0) {
-      moved.emplace_back(target.key + it->first.substr(source.key.size()),
-                         it->second);
-      display_.erase(it->first);
+    if (is_moved(it->first)) {
+      moved.emplace_back(it->first, it->second);
       it = nodes_.erase(it);
     } else {
       ++it;
     }
   }
-  for (auto& [key, node] : moved) {
-    nodes_[key] = node;
-    display_[key] =
-        Display(ParentOf(key)) + L"\\" +
-        (key == target.key ? to.substr(to.find_last_of(L'\\') + 1)
-                           : key.substr(key.find_last_of(L'\\') + 1));
+  std::map<std::wstring, std::wstring> names;
+  for (auto& [old, node] : moved) {
+    const std::wstring now = moved_key(old);
+    names[now] = old == key
+                     ? path.substr(path.find_last_of(L'\\') + 1)
+                     : Display(old).substr(Display(old).rfind(L'\\') + 1);
+    display_.erase(old);
+    nodes_[now] = node;
+    if (is_moved(node->delete_pending_key)) {
+      node->delete_pending_key = moved_key(node->delete_pending_key);
+    }
+  }
+  // Parents first, so each name's folder part is the folder's new name.
+  for (const auto& [now, name] : names) {
+    display_[now] = Display(ParentOf(now)) + L"\\" + name;
   }
   for (auto& [handle, info] : handles_) {
-    if (info.kind != HandleInfo::kFile) continue;
-    if (info.name == source.key ||
-        info.name.compare(0, prefix.size(), prefix) == 0) {
-      info.name = target.key + info.name.substr(source.key.size());
+    if (info.kind == HandleInfo::kFile && is_moved(info.name)) {
+      info.name = moved_key(info.name);
     }
   }
   NotePrivileged(target.key);
   return 0;
+}
+
+void SimulatedPlatform::FinishPendingDelete(const std::shared_ptr<Node>& node) {
+  if (node->delete_pending_key.empty()) return;
+  for (const auto& [handle, info] : handles_) {
+    if (info.kind == HandleInfo::kFile && info.node == node) return;
+  }
+  const std::wstring key = node->delete_pending_key;
+  node->delete_pending_key.clear();
+  if (NodeAt(key) != node || (node->directory && !Children(key).empty())) {
+    return;
+  }
+  NotePrivileged(key);
+  nodes_.erase(key);
+  display_.erase(key);
 }
 
 DWORD SimulatedPlatform::MakeJunction(const std::wstring& path,
@@ -2427,12 +2563,16 @@ DWORD SimulatedPlatform::MakeJunction(const std::wstring& path,
   const Resolved r = Resolve(path, false);
   if (r.key.empty() || r.error == ERROR_PATH_NOT_FOUND) return r.error;
   if (r.node) {
-    // A mount point: needs an empty directory and the right to write it.
+    // A mount point needs a handle with FILE_WRITE_DATA or
+    // FILE_WRITE_ATTRIBUTES ([MS-FSA] FSCTL_SET_REPARSE_POINT); only the
+    // first takes part in share checks, so the attacker takes the second
+    // where it may.
     if (!r.node->directory) return ERROR_DIRECTORY;
+    const DWORD access = Grants(*r.node, ParentOf(r.key), FILE_WRITE_ATTRIBUTES)
+                             ? FILE_WRITE_ATTRIBUTES
+                             : FILE_WRITE_DATA;
+    if (DWORD e = CheckOpen(r, access, kShareAll)) return e;
     if (!Children(r.key).empty()) return ERROR_DIR_NOT_EMPTY;
-    if (!Grants(*r.node, ParentOf(r.key), FILE_WRITE_DATA)) {
-      return ERROR_ACCESS_DENIED;
-    }
   } else {
     std::shared_ptr<Node> parent = NodeAt(ParentOf(r.key));
     if (parent &&
@@ -2459,6 +2599,9 @@ DWORD SimulatedPlatform::MakeHardLink(const std::wstring& link,
   const Resolved source = Resolve(target, true);
   if (!source.node) return source.error;
   if (source.node->directory) return ERROR_ACCESS_DENIED;
+  // Current Windows 10 and 11 want FILE_WRITE_ATTRIBUTES on the file a new
+  // link names (the hard-link mitigation, as Project Zero describes it).
+  if (DWORD e = CheckOpen(source, FILE_WRITE_ATTRIBUTES, kShareAll)) return e;
   const Resolved r = Resolve(link, false);
   if (r.key.empty() || r.error == ERROR_PATH_NOT_FOUND) return r.error;
   if (r.node) return ERROR_ALREADY_EXISTS;
@@ -2492,13 +2635,7 @@ DWORD SimulatedPlatform::WriteContents(const std::wstring& path,
   if (r.key.empty() || r.error == ERROR_PATH_NOT_FOUND) return r.error;
   if (r.node) {
     if (r.node->directory) return ERROR_ACCESS_DENIED;
-    if (!Grants(*r.node, ParentOf(r.key), FILE_WRITE_DATA)) {
-      return ERROR_ACCESS_DENIED;
-    }
-    if (r.node->locked_by_other ||
-        !SharingAllows(r.node, FILE_WRITE_DATA, FILE_SHARE_READ)) {
-      return ERROR_SHARING_VIOLATION;
-    }
+    if (DWORD e = CheckOpen(r, FILE_WRITE_DATA, FILE_SHARE_READ)) return e;
     r.node->contents = contents;
   } else {
     std::shared_ptr<Node> parent = NodeAt(ParentOf(r.key));
@@ -2530,14 +2667,7 @@ HANDLE SimulatedPlatform::OpenForeign(const std::wstring& path, DWORD access,
                                       DWORD share, DWORD* error) {
   std::lock_guard lock(mutex_);
   const Resolved r = Resolve(path, true);
-  DWORD e = 0;
-  if (!r.node) {
-    e = r.error;
-  } else if (!Grants(*r.node, ParentOf(r.key), access)) {
-    e = ERROR_ACCESS_DENIED;
-  } else if (!SharingAllows(r.node, access, share)) {
-    e = ERROR_SHARING_VIOLATION;
-  }
+  const DWORD e = CheckOpen(r, access, share);
   if (error) *error = e;
   if (e != 0) return INVALID_HANDLE_VALUE;
   HandleInfo info{HandleInfo::kFile, MapGenericFileRights(access)};

@@ -10,8 +10,10 @@
 //     for each caller (a user, another user, an administrator, SYSTEM),
 //     inheritance on creation and on DACL changes, junctions and mount
 //     points that paths really pass through, hard links, handles with
-//     share modes that keep what they were granted, and security
-//     descriptors in Windows' binary layout;
+//     share modes that keep what they were granted, renames by handle,
+//     delete dispositions that wait for the last handle, and security
+//     descriptors in Windows' binary layout, checked against a real file
+//     system by platform_differential_test.cpp;
 //   - another process: a hook before every call and the attacker's own
 //     operations (rename, junction, hard link, DACL change, kept handles);
 //   - a virtual clock: Sleep and timed-out waits advance GetTickCount64;
@@ -142,7 +144,12 @@ class SimulatedPlatform {
     std::wstring dacl;
     DWORD last_security_information = 0;  // of the last security change
     int security_changes = 0;
-    bool locked_by_other = false;  // another process holds it open, unshared
+    // Another process holds it open for reading and writing, unshared: it
+    // blocks every open that asks for read, write or delete access.
+    bool locked_by_other = false;
+    // Internal: the name a delete disposition removes when the object's
+    // last handle closes; empty when no deletion is pending.
+    std::wstring delete_pending_key;
   };
   // The user the simulated process runs as.
   struct User {
@@ -235,7 +242,9 @@ class SimulatedPlatform {
   // What a process of the current caller can do by itself, checked like
   // Windows checks it; each returns 0 or the error.
   DWORD Rename(const std::wstring& from, const std::wstring& to);
-  // Turns an empty directory into a mount point, or creates a junction.
+  // Turns an empty directory into a mount point, or creates a junction. The
+  // directory is opened for FILE_WRITE_ATTRIBUTES where the caller has that
+  // right, else for FILE_WRITE_DATA, which handles kept open can block.
   DWORD MakeJunction(const std::wstring& path, const std::wstring& target);
   DWORD MakeHardLink(const std::wstring& link, const std::wstring& target);
   DWORD SetDacl(const std::wstring& path, const std::wstring& dacl);
@@ -387,6 +396,15 @@ class SimulatedPlatform {
   bool CallerHas(const std::wstring& trustee) const;
   bool SharingAllows(const std::shared_ptr<Node>& node, DWORD access,
                      DWORD share) const;
+  // What an open of the existing object at `r` answers: 0 or the error.
+  DWORD CheckOpen(const Resolved& r, DWORD access, DWORD share) const;
+  // Renames the name `key` to `target` (a full path, or one relative to the
+  // current directory) with the checks Windows makes once the object is
+  // open for DELETE; returns 0 or the error.
+  DWORD MoveName(const std::wstring& key, const std::wstring& target,
+                 bool replace);
+  // Removes the name of a pending deletion once its last handle is closed.
+  void FinishPendingDelete(const std::shared_ptr<Node>& node);
   // The owner and inherited DACL of an object created by the caller.
   void InitNewObject(Node& node, const std::wstring& parent_key);
   void PropagateInheritance(const std::wstring& directory_key);
