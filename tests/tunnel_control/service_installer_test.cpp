@@ -224,8 +224,12 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
     int expected;
   };
   const auto none = [](SimulatedPlatform&) {};
+  // As the service manager creates it: nobody but SYSTEM and the
+  // Administrators controls it.
   const auto existing = [](SimulatedPlatform& sim) {
-    sim.AddService(kServiceName);
+    sim.AddService(kServiceName).sddl =
+        L"D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)"
+        L"(A;;CCLCSWLOCRRC;;;IU)(A;;CCLCSWLOCRRC;;;SU)";
   };
   const Case cases[] = {
       {"missing SID", L"", none, 10},

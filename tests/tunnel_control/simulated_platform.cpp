@@ -2446,7 +2446,7 @@ DWORD SimulatedPlatform::Rename(const std::wstring& from,
   return MoveName(source.key, to, false);
 }
 
-DWORD SimulatedPlatform::MoveName(const std::wstring& key,
+DWORD SimulatedPlatform::MoveName(std::wstring key,
                                   const std::wstring& target_path,
                                   bool replace) {
   std::shared_ptr<Node> source = NodeAt(key);

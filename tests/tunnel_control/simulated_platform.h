@@ -400,8 +400,9 @@ class SimulatedPlatform {
   DWORD CheckOpen(const Resolved& r, DWORD access, DWORD share) const;
   // Renames the name `key` to `target` (a full path, or one relative to the
   // current directory) with the checks Windows makes once the object is
-  // open for DELETE; returns 0 or the error.
-  DWORD MoveName(const std::wstring& key, const std::wstring& target,
+  // open for DELETE; returns 0 or the error. `key` is a copy: it may be a
+  // handle's own name, which the move rewrites.
+  DWORD MoveName(std::wstring key, const std::wstring& target,
                  bool replace);
   // Removes the name of a pending deletion once its last handle is closed.
   void FinishPendingDelete(const std::shared_ptr<Node>& node);

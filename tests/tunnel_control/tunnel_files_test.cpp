@@ -118,7 +118,8 @@ TEST_F(TunnelFilesTest, AnotherUsersDirectoryIsMovedAside) {
   sim_.RunAs(admin,
              [&] { result = PrepareDataDirectory(kDataDirectory, kUserB); });
   EXPECT_EQ(result, DirectoryResult::kRefused);
-  sim_.RunAs(a, [&] { EXPECT_EQ(sim_.Read(notes), std::nullopt); });
+  sim_.RunAs({kUserB, false, false},
+             [&] { EXPECT_EQ(sim_.Read(kConfigPath), std::nullopt); });
 
   sim_.CloseForeign(tunnel);
   sim_.RunAs(admin,
