@@ -173,6 +173,54 @@ class Script {
              Number(needed));
   }
 
+  // Sets the owner and a protected DACL on the object itself.
+  void Secure(char slot) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    Os().ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1,
+        &descriptor, nullptr);
+    ScopedLocalMemory owner(descriptor);
+    const BOOL set = Os().SetKernelObjectSecurity(
+        Handle(slot),
+        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+            PROTECTED_DACL_SECURITY_INFORMATION,
+        descriptor);
+    const DWORD error = ::GetLastError();
+    Note(std::string("secure ") + slot, set, error);
+  }
+
+  // The root of the volume holding `name`, its drive type, and whether it
+  // has a volume name whose device answers the storage query. The GUID and
+  // the bus differ from machine to machine.
+  void Volume(const std::wstring& name) {
+    wchar_t root[MAX_PATH + 1] = {};
+    wchar_t volume[MAX_PATH + 1] = {};
+    if (!Os().GetVolumePathNameW(At(name).c_str(), root, MAX_PATH + 1) ||
+        !Os().GetVolumeNameForVolumeMountPointW(root, volume, MAX_PATH + 1)) {
+      Note("volume " + Narrow(name), FALSE, ::GetLastError());
+      return;
+    }
+    std::wstring device = volume;
+    if (!device.empty()) device.pop_back();
+    ScopedFileHandle handle(Os().CreateFileW(device.c_str(), 0, kShareReadWrite,
+                                             nullptr, OPEN_EXISTING, 0,
+                                             nullptr));
+    STORAGE_PROPERTY_QUERY query{};
+    query.PropertyId = StorageDeviceProperty;
+    query.QueryType = PropertyStandardQuery;
+    STORAGE_DEVICE_DESCRIPTOR descriptor{};
+    DWORD returned = 0;
+    const bool queried =
+        handle &&
+        Os().DeviceIoControl(handle.Get(), IOCTL_STORAGE_QUERY_PROPERTY, &query,
+                             sizeof(query), &descriptor, sizeof(descriptor),
+                             &returned, nullptr);
+    Note("volume " + Narrow(name), TRUE, 0,
+         Narrow(root) + " type " + Number(Os().GetDriveTypeW(root)) +
+             " named " + Number(volume[0] == L'\\') + " queried " +
+             Number(queried));
+  }
+
   // The names a search finds, sorted (NTFS sorts them, Wine need not),
   // directories marked with a slash, and how the search ended.
   void Find(const std::wstring& pattern) {
@@ -401,6 +449,16 @@ const Scenario kScenarios[] = {
        s.Open('f', L"e\\f.txt", GENERIC_READ, kShareReadWrite, OPEN_EXISTING);
        s.Open('h', L"e", kDeleteAccess, kShareAll, OPEN_EXISTING, kObject);
        s.Rename('h', L"g", false);
+     }},
+    {"volumes and security set by handle",
+     [](Script& s) {
+       s.Dir(L"d");
+       s.Volume(L"d");
+       s.Open('a', L"d", kAttributesOnly, kShareAll, OPEN_EXISTING, kObject);
+       s.Secure('a');
+       s.Open('h', L"d", READ_CONTROL | WRITE_DAC | WRITE_OWNER, kShareRead,
+              OPEN_EXISTING, kObject);
+       s.Secure('h');
      }},
 };
 
