@@ -97,14 +97,18 @@ TEST_F(DispatchTest, ServiceModeGetsTheSecondArgumentOnly) {
   library.exports["WireGuardTunnelService"] =
       reinterpret_cast<FARPROC>(&RecordServicePath);
   sim_.AddLibrary(L"C:\\Program Files\\Varn VPN\\tunnel.dll", library);
+  sim_.AddDirectory(L"C:\\\u00e9");
+  sim_.AddDirectory(L"C:\\ProgramData\\VarnVPN");
 
   EXPECT_EQ(RunSelectedMode({"/service", "C:\\\xC3\xA9\\a.conf", "C:\\b.conf"}),
             0);
   EXPECT_EQ(service_path, L"C:\\\u00e9\\a.conf");
   EXPECT_EQ(RunSelectedMode({"/service"}), 0);
   EXPECT_EQ(service_path, L"C:\\ProgramData\\VarnVPN\\VarnVPN.conf");
-  EXPECT_EQ(RunSelectedMode({"/service", "x"}), 0);
-  EXPECT_EQ(service_path, L"x");
+  // A path without a folder cannot be checked before SYSTEM reads it.
+  service_path.clear();
+  EXPECT_EQ(RunSelectedMode({"/service", "x"}), 5);
+  EXPECT_EQ(service_path, L"");
 }
 
 TEST_F(DispatchTest, InstallModeGetsTheSidAndReturnsItsExitCode) {
