@@ -26,6 +26,7 @@ enum InstallExitCode : int {
   kInstallSddlFailed = 19,
   kInstallServiceDaclFailed = 20,
   kInstallLocationUnprotected = 21,
+  // The previous user's service was deleted, but someone holds it open.
   kInstallPreviousServiceMarked = 22,
 };
 
