@@ -282,7 +282,8 @@ def main():
             versions[file_id(relative)] = file_version(pe)
     if stand_ins and not args.stand_ins:
         sys.exit("make_msi: the bundle holds stand-in libraries ("
-                 f"{stand_ins[0]}); package them only with --stand-ins")
+                 f"{stand_ins[0]}); package them only with --stand-ins "
+                 "(make package STAND_INS=1)")
     try:
         if args.version is None and "VarnVpnExe" not in versions:
             raise ValueError(f"{EXE} has no version resource")
