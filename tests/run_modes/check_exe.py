@@ -151,6 +151,10 @@ def check_hardening(pe, exe_data, debug_data, failures):
         if not flags & pefile.DLL_CHARACTERISTICS[
                 "IMAGE_DLLCHARACTERISTICS_" + flag]:
             failures.append(f"{flag} is not set")
+    relocations = pe.OPTIONAL_HEADER.DATA_DIRECTORY[
+        pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+    if not relocations.Size:
+        failures.append("no relocations: ASLR cannot move the exe")
     writable = pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_WRITE"]
     executable = pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_EXECUTE"]
     for name, section in section_names(pe).items():
