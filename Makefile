@@ -25,17 +25,35 @@ build: configure
 test: build
 	@tools/ctest_all.sh -j $(JOBS)
 
-# The installer package, build/package/VarnVPN-<version>-x64.msi, of the
-# bundle folder BUNDLE: by default the one the windows build lays out (with
-# the stand-ins), or e.g. one holding the production libraries.
+# The installer package, build/package/VarnVPN-<version>-x64[-stand-ins].msi,
+# of the bundle folder BUNDLE: by default the one the windows build lays out,
+# with the stand-in libraries (which the package's names then say), or e.g.
+# one holding the production libraries. STAND_INS=1 allows stand-ins in
+# another folder. Signed when given SIGN_CERT and SIGN_KEY (PEM) or SIGN_PFX,
+# with SIGN_PASS_FILE, SIGN_TIMESTAMP (a time-stamp URL), SIGN_CA (to verify
+# against), SIGN_PKCS11_MODULE and SIGN_PKCS11_ENGINE (a key in hardware:
+# SIGN_KEY is then its PKCS#11 URI).
 DEFAULT_BUNDLE := build/windows/bundle
 BUNDLE ?= $(DEFAULT_BUNDLE)
+ifeq ($(BUNDLE),$(DEFAULT_BUNDLE))
+STAND_INS := 1
+endif
+sign_options = $(if $(SIGN_CERT),--sign-cert "$(SIGN_CERT)") \
+  $(if $(SIGN_KEY),--sign-key "$(SIGN_KEY)") \
+  $(if $(SIGN_PFX),--sign-pkcs12 "$(SIGN_PFX)") \
+  $(if $(SIGN_PASS_FILE),--sign-pass-file "$(SIGN_PASS_FILE)") \
+  $(if $(SIGN_TIMESTAMP),--sign-timestamp "$(SIGN_TIMESTAMP)") \
+  $(if $(SIGN_CA),--sign-ca "$(SIGN_CA)") \
+  $(if $(SIGN_PKCS11_MODULE),--sign-pkcs11-module "$(SIGN_PKCS11_MODULE)") \
+  $(if $(SIGN_PKCS11_ENGINE),--sign-pkcs11-engine "$(SIGN_PKCS11_ENGINE)")
 package: setup
 ifeq ($(BUNDLE),$(DEFAULT_BUNDLE))
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j $(JOBS) --target bundle
 endif
-	python3 tools/package/make_msi.py --bundle "$(BUNDLE)" --output-dir build/package
+	/usr/bin/python3 tools/package/make_msi.py --bundle "$(BUNDLE)" \
+	  --output-dir build/package $(if $(STAND_INS),--stand-ins) \
+	  $(sign_options)
 
 fuzz: setup
 	cmake --preset fuzz >/dev/null

@@ -23,10 +23,17 @@ foreach(library ${bundle_libraries})
   endif()
 endforeach()
 
+# The libraries go in without their symbols, as shipped ones come; the
+# test programs use the copies in bin/, which keep them.
+set(copy_library ${CMAKE_COMMAND} -E copy_if_different)
+if(NOT MSVC)
+  set(copy_library ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+      ${CMAKE_OBJCOPY} --strip-all)
+endif()
 set(bundle_copies "")
 foreach(library ${bundle_libraries})
-  list(APPEND bundle_copies COMMAND ${CMAKE_COMMAND} -E copy_if_different
-       $<TARGET_FILE:${library}> ${bundle_dir}/)
+  list(APPEND bundle_copies COMMAND ${copy_library} $<TARGET_FILE:${library}>
+       ${bundle_dir}/$<TARGET_FILE_NAME:${library}>)
 endforeach()
 
 add_custom_target(bundle ALL

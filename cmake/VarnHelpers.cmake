@@ -67,22 +67,27 @@ endfunction()
 # and must not pick up libraries from the exe's folder).
 function(varn_import_library name def_file dll_name)
   cmake_parse_arguments(ARG "DELAY" "" "" ${ARGN})
-  set(out ${CMAKE_BINARY_DIR}/implib/lib${name}.dll.a)
+  set(dir ${CMAKE_BINARY_DIR}/implib)
+  file(MAKE_DIRECTORY ${dir})
+  set(out ${dir}/lib${name}.dll.a)
+  # dlltool names its symbols after the output path, which the exe's debug
+  # file keeps: a relative one keeps the build folder out of it.
   if(MSVC)
-    set(out ${CMAKE_BINARY_DIR}/implib/${name}.lib)
+    set(out ${dir}/${name}.lib)
     set(make_implib ${CMAKE_AR} /nologo /machine:x64 /def:${def_file}
                     /name:${dll_name} /out:${out})
   elseif(ARG_DELAY)
     set(make_implib ${CMAKE_DLLTOOL} -d ${def_file} -D ${dll_name}
-                    --output-delaylib ${out})
+                    --output-delaylib lib${name}.dll.a)
   else()
-    set(make_implib ${CMAKE_DLLTOOL} -d ${def_file} -D ${dll_name} -l ${out})
+    set(make_implib ${CMAKE_DLLTOOL} -d ${def_file} -D ${dll_name}
+                    -l lib${name}.dll.a)
   endif()
   add_custom_command(
     OUTPUT ${out}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/implib
     COMMAND ${make_implib}
     DEPENDS ${def_file}
+    WORKING_DIRECTORY ${dir}
     COMMENT "Import library for ${dll_name}")
   add_custom_target(${name}_implib DEPENDS ${out})
   add_library(${name} INTERFACE)

@@ -11,7 +11,7 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-apps imagemagick python3
-  msitools wixl
+  msitools wixl python3-pefile osslsigncode openssl
 )
 
 missing=()

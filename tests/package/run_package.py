@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""The installer package under Wine, in a private prefix.
+"""The installer package, on the host and under Wine in a private prefix.
 
     run_package.py PACKAGE BUNDLE_DIR MAKE_MSI WINDRES
 
-Silent install; removal with the tunnel service running and its
-configuration file present; an upgrade from an older package built from the
-same bundle, a rebuild of the same version over it, and the older package
+On the host: the package's icon and file versions, a stand-in bundle refused
+unless asked for, and signing with a throwaway certificate authority. Under
+Wine, set to Windows 10: Windows 8.1 refused; silent install of the signed
+package; a repair that leaves a running tunnel alone; removal with the
+tunnel service running and its configuration file present; an upgrade from
+an older package built from the same bundle in a custom folder, which later
+packages keep, a rebuild of the same version over it, and the older package
 refused over the newer one; and the removal an upgrade makes of the old
 copy, which keeps the tunnel. Exits non-zero when any check fails.
 """
@@ -26,6 +30,8 @@ import wine_app  # noqa: E402
 from run_e2e import VALID, Checks  # noqa: E402
 
 OLDER_VERSION = "0.0.1"
+PRODUCT_NAME = "Varn VPN (stand-in libraries)"
+CUSTOM_DIR = "Apps/Varn VPN"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 SERVICE_KEY = "HKLM\\System\\CurrentControlSet\\Services\\" + \
     wine_app.SERVICE_NAME
@@ -39,6 +45,7 @@ class Machine:
     def __init__(self, prefix, work):
         self.prefix = prefix
         self.work = work
+        self.set_windows("win10")
         self.app_dir = prefix.drive_c(wine_app.INSTALL_DIR)
         self.data_dir = prefix.drive_c("ProgramData", "VarnVPN")
         self.config = os.path.join(self.data_dir, "VarnVPN.conf")
@@ -56,18 +63,31 @@ class Machine:
               f"{time.time() - started:.1f} s")
         return code
 
-    def installed(self):
-        """Returns the version of every registered copy of the app."""
+    def set_windows(self, version):
+        self.prefix.wine(["winecfg", "-v", version], capture=True)
+        self.prefix.wait_server()
+
+    def registrations(self):
+        """The Add/Remove Programs values of every registered copy."""
         output = self.prefix.wine(["reg", "query", UNINSTALL_KEY, "/s"],
                                   capture=True).stdout.decode("utf-8",
                                                               "replace")
-        versions = []
+        found = []
         for key in output.replace("\r", "").split("\n\n"):
-            values = dict(line.split(None, 2)[::2] for line in
-                          key.splitlines() if len(line.split(None, 2)) == 3)
-            if values.get("DisplayName", "").strip() == "Varn VPN":
-                versions.append(values.get("DisplayVersion", "").strip())
-        return versions
+            values = {name: value.strip() for name, value in
+                      (line.split(None, 2)[::2] for line in key.splitlines()
+                       if len(line.split(None, 2)) == 3)}
+            if values.get("DisplayName") == PRODUCT_NAME:
+                found.append(values)
+        return found
+
+    def installed(self):
+        """Returns the version of every registered copy of the app."""
+        return [r.get("DisplayVersion") for r in self.registrations()]
+
+    def tunnel_running(self):
+        return b"RUNNING" in self.prefix.wine(
+            ["sc", "query", wine_app.SERVICE_NAME], capture=True).stdout
 
     def shortcut(self):
         """The shortcut's Unix path, in the Start-menu folder the install
@@ -91,13 +111,41 @@ class Machine:
             out.write(VALID.replace("\\n", "\n"))
 
 
-def same_files(bundle, installed):
+def signed(path, ca):
+    return subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in",
+                           path], capture_output=True).returncode == 0
+
+
+def same_files(bundle, installed, ca=None):
+    """Whether `installed` holds the bundle's files; signed by `ca`'s
+    certificate, the PE files must carry a valid signature instead."""
     def tree(root):
         return sorted(os.path.relpath(os.path.join(d, f), root)
                       for d, _, files in os.walk(root) for f in files)
     files = tree(bundle)
+    pe = [f for f in files if ca and f.endswith((".exe", ".dll"))]
+    plain = [f for f in files if f not in pe]
     return os.path.isdir(installed) and tree(installed) == files and \
-        filecmp.cmpfiles(bundle, installed, files, shallow=False)[0] == files
+        filecmp.cmpfiles(bundle, installed, plain, shallow=False)[0] == \
+        plain and all(signed(os.path.join(installed, f), ca) for f in pe)
+
+
+def make_certificates(work):
+    """A throwaway certificate authority and a code-signing certificate it
+    issued, as PEM files: returns (ca, certificate, key)."""
+    ca, cert, key = (os.path.join(work, name) for name in
+                     ("ca.pem", "sign.pem", "sign.key"))
+    new = ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+           "-days", "2"]
+    for extra in (["-keyout", ca + ".key", "-out", ca, "-subj",
+                   "/CN=Varn test CA", "-addext",
+                   "basicConstraints=critical,CA:TRUE"],
+                  ["-CA", ca, "-CAkey", ca + ".key", "-keyout", key, "-out",
+                   cert, "-subj", "/CN=Varn test signer", "-addext",
+                   "basicConstraints=critical,CA:FALSE", "-addext",
+                   "extendedKeyUsage=codeSigning"]):
+        subprocess.run(new + extra, capture_output=True, check=True)
+    return ca, cert, key
 
 
 def product_version(package):
@@ -115,16 +163,67 @@ def exe_version(exe, windres):
     return ".".join(found.groups()) if found else None
 
 
-def check_install(checks, machine, package, bundle, windres):
+def check_on_host(checks, package, bundle, make_msi, windres, work):
+    """The package's contents, and signing: returns the signed package and
+    the authority's certificate file."""
+    print("package contents and signing:")
+    refused = os.path.join(work, "refused")
+    code = subprocess.run([sys.executable, make_msi, "--bundle", bundle,
+                           "--output-dir", refused],
+                          capture_output=True).returncode
+    checks.expect(code != 0 and not os.path.exists(refused),
+                  "a stand-in bundle is refused unless asked for")
+    icon = subprocess.run(["msiinfo", "extract", package,
+                           "Icon.VarnVpnIcon"], capture_output=True).stdout
+    checks.expect(icon[:4] == b"\0\0\1\0" and len(icon) < 100_000,
+                  f"the icon entry is an icon file ({len(icon)} bytes)")
+    files = subprocess.run(["msiinfo", "export", package, "File"],
+                           capture_output=True, text=True).stdout
+    found = re.search(r"\tvarn_vpn\.exe\t\d+\t(\S*)", files)
+    version = exe_version(os.path.join(bundle, "varn_vpn.exe"), windres)
+    checks.expect(found and found.group(1) == version + ".0",
+                  "the exe's version in the File table")
+
+    ca, cert, key = make_certificates(work)
+    signed_package = subprocess.run(
+        [sys.executable, make_msi, "--bundle", bundle, "--output-dir",
+         os.path.join(work, "signed"), "--stand-ins", "--sign-cert", cert,
+         "--sign-key", key, "--sign-ca", ca],
+        capture_output=True, text=True).stdout.strip()
+    checks.expect(signed(signed_package, ca),
+                  "the signed package's signature verifies")
+    with open(signed_package, "rb") as file:
+        data = bytearray(file.read())
+    data[data.find(b"MSCF") + 300] ^= 0xFF  # in the files' cabinet
+    changed = os.path.join(work, "changed.msi")
+    with open(changed, "wb") as out:
+        out.write(data)
+    checks.expect(not signed(changed, ca),
+                  "a one-byte change in the package is refused")
+    return signed_package, ca
+
+
+def check_install(checks, machine, package, bundle, windres, ca):
     print("install:")
     version = product_version(package)
+    machine.set_windows("win81")
+    code = machine.msiexec("/i", package, "install_on_8.1")
+    checks.expect(code & 0xFF == ERROR_INSTALL_FAILURE and
+                  machine.installed() == [],
+                  f"Windows 8.1 refuses the package (got {code})")
+    machine.set_windows("win10")
     code = machine.msiexec("/i", package, "install")
     checks.expect(code == 0, f"silent install exits 0 (got {code})")
-    checks.expect(same_files(bundle, machine.app_dir),
-                  "the whole bundle under Program Files\\Varn VPN")
+    checks.expect(same_files(bundle, machine.app_dir, ca),
+                  "the whole bundle under Program Files\\Varn VPN, signed")
     checks.expect(os.path.isfile(machine.shortcut()), "Start-menu shortcut")
     checks.expect(machine.installed() == [version],
-                  f"registered once as Varn VPN {version}")
+                  f"registered once as {PRODUCT_NAME} {version}")
+    entry = (machine.registrations() or [{}])[0]
+    checks.expect(entry.get("InstallLocation") == machine.prefix.windows_path(
+        machine.app_dir) + "\\" and entry.get("HelpLink") and
+        entry.get("URLInfoAbout"), "Add/Remove Programs has the install "
+        "location, help and about links")
     exe = os.path.join(machine.app_dir, "varn_vpn.exe")
     if os.path.isfile(exe):
         checks.expect(version == exe_version(exe, windres),
@@ -138,7 +237,7 @@ def check_install(checks, machine, package, bundle, windres):
 
 
 def check_uninstall(checks, machine, package):
-    print("uninstall with the tunnel connected:")
+    print("repair and uninstall with the tunnel connected:")
     machine.provision_tunnel()
     # Running, the tunnel holds the installed exe and tunnel.dll open. Wine
     # can fail a start once right after the provisioning's stop.
@@ -149,6 +248,13 @@ def check_uninstall(checks, machine, package):
             break
         time.sleep(1)
     checks.expect(started, "the tunnel service runs")
+    # A repair from the package, as /fa would make it: Wine's /f finds no
+    # installed product.
+    code = machine.msiexec("/i", package, "repair", "REINSTALL=ALL",
+                           "REINSTALLMODE=omus")
+    checks.expect(code == 0 and machine.tunnel_running(),
+                  f"a repair exits 0 (got {code}) and leaves the tunnel "
+                  "running")
     code = machine.msiexec("/x", package, "uninstall")
     checks.expect(code == 0, f"silent uninstall exits 0 (got {code})")
     for gone, what in [(not machine.service_exists(), "the service"),
@@ -170,7 +276,8 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
     def build(folder, version):
         return subprocess.run(
             [sys.executable, make_msi, "--bundle", bundle, "--output-dir",
-             os.path.join(machine.work, folder), "--version", version],
+             os.path.join(machine.work, folder), "--version", version,
+             "--stand-ins"],
             capture_output=True, text=True, check=True).stdout.strip()
     older = build("older", OLDER_VERSION)
     # Each build gets a product code of its own, so a rebuild of the same
@@ -179,14 +286,20 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
     checks.expect(tuple(map(int, version.split("."))) > (0, 0, 1),
                   f"{version} is above {OLDER_VERSION}")
 
-    machine.msiexec("/i", older, "install_older")
+    # From here on the app lives in a folder of the administrator's choice,
+    # which the later packages find on their own.
+    machine.app_dir = machine.prefix.drive_c(CUSTOM_DIR)
+    machine.msiexec("/i", older, "install_older", "INSTALLDIR=" +
+                    machine.prefix.windows_path(machine.app_dir))
     checks.expect(machine.installed() == [OLDER_VERSION],
-                  f"{OLDER_VERSION} installed")
+                  f"{OLDER_VERSION} installed in C:\\{CUSTOM_DIR}")
     code = machine.msiexec("/i", package, "upgrade")
     checks.expect(code == 0 and same_files(bundle, machine.app_dir),
                   f"the upgrade exits 0 (got {code}), every file in place")
-    checks.expect(machine.installed() == [version],
-                  f"one installed copy, {version}")
+    location = [r.get("InstallLocation") for r in machine.registrations()]
+    checks.expect(machine.installed() == [version] and location == [
+        machine.prefix.windows_path(machine.app_dir) + "\\"],
+        f"one installed copy, {version}, in the same folder ({location})")
     code = machine.msiexec("/i", rebuilt, "rebuilt")
     checks.expect(code == 0 and machine.installed() == [version],
                   f"a rebuilt {version} replaces it (got {code}, "
@@ -225,8 +338,10 @@ def main():
     print(f"prefix ready in {time.time() - started:.1f} s")
     try:
         machine = Machine(prefix, work)
-        check_install(checks, machine, package, bundle, windres)
-        check_uninstall(checks, machine, package)
+        signed_package, ca = check_on_host(checks, package, bundle,
+                                           make_msi, windres, work)
+        check_install(checks, machine, signed_package, bundle, windres, ca)
+        check_uninstall(checks, machine, signed_package)
         check_upgrade(checks, machine, package, bundle, make_msi)
     finally:
         prefix.close()

@@ -1,48 +1,97 @@
 #!/usr/bin/env python3
 """Builds the Windows Installer package of an application bundle.
 
-    make_msi.py --bundle DIR --output-dir DIR [--version X.Y.Z]
+    make_msi.py --bundle DIR --output-dir DIR [--version X.Y.Z] [--stand-ins]
+                [--sign-cert FILE --sign-key FILE | --sign-pkcs12 FILE]
+                [--sign-pass-file FILE] [--sign-timestamp URL]
+                [--sign-pkcs11-module MODULE [--sign-pkcs11-engine ENGINE]]
+                [--sign-ca FILE]
 
 Writes DIR/VarnVPN-<version>-x64.msi and prints its path. The version is the
 one in the bundle's varn_vpn.exe version resource, which the build takes
 from the project's version, so package and exe cannot disagree; --version
-overrides it (the tests build an older package that way). The bundle's file
-list varies with the UI build's data tree, so the components of every file
-but the exe are generated here and compiled by wixl together with
-varn_vpn.wxs. wixl runs in the bundle folder: it takes no absolute file
-sources.
+overrides it (the tests build an older package that way).
 
-Standard library only.
+A bundle holding our stand-in libraries (any of its PE files exports or
+imports a StandIn function) is packaged only with --stand-ins, and then both
+the file name (VarnVPN-<version>-x64-stand-ins.msi) and the product name say
+so.
+
+Signing, when a certificate and key are given, signs every PE file of a
+copy of the bundle, packages that copy, signs the package and verifies the
+package's signature (against --sign-ca, or the system's certificates). The
+options pass through to osslsigncode; with a PKCS#11 module, --sign-key is
+the key's PKCS#11 URI.
+
+The bundle's file list varies with the UI build's data tree, so the
+components of every file but the exe are generated here and compiled by
+wixl together with varn_vpn.wxs; what wixl cannot write (file versions, the
+install folder's permissions) is added to the package afterwards with
+msibuild. Needs Debian's python3-pefile.
 """
 
 import argparse
 import hashlib
 import os
 import re
-import struct
+import shutil
 import subprocess
 import sys
 import tempfile
 from xml.sax.saxutils import quoteattr
 
+import pefile
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 EXE = "varn_vpn.exe"
+PRODUCT = "Varn VPN"
+# The links in Add/Remove Programs and the signatures' "more info" link.
+HELP_LINK = "https://varn.example/help"
+ABOUT_LINK = "https://varn.example/"
+# The install folder: SYSTEM, Administrators and TrustedInstaller full
+# control, Users read and execute, nothing inherited from the parent, owned
+# by the Administrators. The service runs the exe from here as SYSTEM.
+INSTALL_DIR_SDDL = (
+    "O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+    "(A;OICI;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-"
+    "2271478464)(A;OICI;0x1200a9;;;BU)")
 
 
-def exe_version(path):
-    """Returns "major.minor.patch" from the exe's fixed version record."""
-    with open(path, "rb") as exe:
-        data = exe.read()
-    key = "VS_VERSION_INFO\0".encode("utf-16-le")
-    at = data.find(key)
-    if at < 0:
-        raise ValueError(f"{path} has no version resource")
-    # The fixed record follows the key, aligned to four bytes.
-    at = (at + len(key) + 3) & ~3
-    signature, _, file_ms, file_ls = struct.unpack_from("<4I", data, at)
-    if signature != 0xFEEF04BD:
-        raise ValueError(f"{path}: malformed version resource")
-    return f"{file_ms >> 16}.{file_ms & 0xFFFF}.{file_ls >> 16}"
+def is_pe(name):
+    return name.lower().endswith((".exe", ".dll"))
+
+
+def read_pe(path):
+    pe = pefile.PE(path, fast_load=True)
+    pe.parse_data_directories([pefile.DIRECTORY_ENTRY[f"IMAGE_DIRECTORY_"
+                                                      f"ENTRY_{d}"]
+                               for d in ("EXPORT", "IMPORT", "RESOURCE")])
+    return pe
+
+
+def file_version(pe):
+    """Returns ("a.b.c.d", language) from the version resource, or None."""
+    if not hasattr(pe, "VS_FIXEDFILEINFO"):
+        return None
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    version = (f"{fixed.FileVersionMS >> 16}.{fixed.FileVersionMS & 0xFFFF}."
+               f"{fixed.FileVersionLS >> 16}.{fixed.FileVersionLS & 0xFFFF}")
+    language = ""
+    for info in getattr(pe, "FileInfo", [[]])[0]:
+        for var in getattr(info, "Var", []):
+            translation = var.entry.get(b"Translation", "").split()
+            if translation:
+                language = str(int(translation[0], 16))
+    return version, language
+
+
+def stand_in_functions(pe):
+    """The StandIn functions the file exports or imports."""
+    names = [s.name for s in pe.DIRECTORY_ENTRY_EXPORT.symbols] \
+        if hasattr(pe, "DIRECTORY_ENTRY_EXPORT") else []
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        names.extend(i.name for i in entry.imports)
+    return [n.decode() for n in names if n and n.startswith(b"StandIn")]
 
 
 def check_version(version):
@@ -72,13 +121,25 @@ def element_id(prefix, relative):
     return f"{prefix}_{readable}_{digest}"
 
 
+def file_id(relative):
+    return "VarnVpnExe" if relative == EXE else element_id("f", relative)
+
+
 def wix_text(text):
     """Quotes an attribute value; wixl's preprocessor would expand $(...)."""
     return quoteattr(text.replace("$", "$$"))
 
 
+def bundle_files(bundle):
+    """Every file's path relative to the bundle, in a stable order."""
+    return sorted(os.path.relpath(os.path.join(folder, name), bundle)
+                  .replace(os.sep, "/")
+                  for folder, _, names in os.walk(bundle) for name in names)
+
+
 def components_fragment(bundle):
-    """Returns the WiX fragment of every bundle file but the exe."""
+    """Returns the WiX fragment of every bundle file but the exe, with
+    sources under bundle/."""
     lines = ['<?xml version="1.0" encoding="utf-8"?>',
              '<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">',
              "  <Fragment>"]
@@ -99,9 +160,9 @@ def components_fragment(bundle):
                 components.append(component)
                 lines.append(
                     f"{indent}<Component Id={wix_text(component)} "
-                    f'Guid="*" Win64="yes"><File Id='
-                    f"{wix_text(element_id('f', rel))} "
-                    f"Name={wix_text(name)} Source={wix_text(rel)} "
+                    f'Guid="*" Win64="yes"><File Id={wix_text(file_id(rel))} '
+                    f"Name={wix_text(name)} "
+                    f"Source={wix_text('bundle/' + rel)} "
                     f'KeyPath="yes"/></Component>')
 
     lines.append('    <DirectoryRef Id="INSTALLDIR">')
@@ -115,38 +176,154 @@ def components_fragment(bundle):
     return "\n".join(lines) + "\n"
 
 
-def main():
+def table_fixes(package, versions):
+    """SQL for what wixl leaves out: the File table's versions (a versioned
+    file is compared by version, so it loses its hash), INSTALLDIR among the
+    secure properties and the install folder's permissions."""
+    properties = subprocess.run(["msiinfo", "export", package, "Property"],
+                                capture_output=True, text=True,
+                                check=True).stdout
+    found = re.search(r"^SecureCustomProperties\t(.*)$", properties, re.M)
+    secure = ";".join(([found.group(1).strip()] if found else []) +
+                      ["INSTALLDIR"])
+    queries = [
+        "DELETE FROM `Property` WHERE `Property` = 'SecureCustomProperties'",
+        "INSERT INTO `Property` (`Property`, `Value`) VALUES "
+        f"('SecureCustomProperties', '{secure}')"]
+    for key, (version, language) in sorted(versions.items()):
+        queries.append(f"UPDATE `File` SET `Version` = '{version}', "
+                       f"`Language` = '{language}' WHERE `File` = '{key}'")
+        queries.append(f"DELETE FROM `MsiFileHash` WHERE `File_` = '{key}'")
+    queries.append(
+        "CREATE TABLE `MsiLockPermissionsEx` (`MsiLockPermissionsEx` "
+        "CHAR(72) NOT NULL, `LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) "
+        "NOT NULL, `SDDLText` LONGCHAR NOT NULL, `Condition` CHAR(255) "
+        "PRIMARY KEY `MsiLockPermissionsEx`)")
+    queries.append(
+        "INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, "
+        "`LockObject`, `Table`, `SDDLText`) VALUES ('InstallDirAccess', "
+        f"'INSTALLDIR', 'CreateFolder', '{INSTALL_DIR_SDDL}')")
+    return queries
+
+
+class Signer:
+    """osslsigncode with the packager's certificate and key."""
+
+    def __init__(self, args):
+        self.command = ["osslsigncode", "sign", "-h", "sha256",
+                        "-n", args.product, "-i", ABOUT_LINK]
+        if args.sign_pkcs11_engine:
+            self.command += ["-pkcs11engine", args.sign_pkcs11_engine]
+        if args.sign_pkcs11_module:
+            self.command += ["-pkcs11module", args.sign_pkcs11_module]
+        if args.sign_pkcs12:
+            self.command += ["-pkcs12", args.sign_pkcs12]
+        else:
+            self.command += ["-certs", args.sign_cert, "-key", args.sign_key]
+        if args.sign_pass_file:
+            self.command += ["-readpass", args.sign_pass_file]
+        if args.sign_timestamp:
+            self.command += ["-ts", args.sign_timestamp]
+        self.ca = args.sign_ca
+
+    def sign(self, path, *extra):
+        signed = path + ".signed"
+        run(self.command + list(extra) + ["-in", path, "-out", signed],
+            quiet=True)
+        os.replace(signed, path)
+
+    def verify(self, path):
+        ca = ["-CAfile", self.ca] if self.ca else []
+        run(["osslsigncode", "verify"] + ca + ["-in", path], quiet=True)
+
+
+def run(command, quiet=False, **kwargs):
+    """Runs a tool; a quiet one's output is shown only when it fails."""
+    output = subprocess.PIPE if quiet else None
+    result = subprocess.run(command, check=False, stdout=output,
+                            stderr=subprocess.STDOUT if quiet else None,
+                            text=True, **kwargs)
+    if result.returncode != 0:
+        sys.stderr.write(result.stdout or "")
+        sys.exit(f"make_msi: {os.path.basename(command[0])} failed with exit "
+                 f"code {result.returncode}")
+
+
+def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--bundle", required=True)
     parser.add_argument("--output-dir", required=True)
     parser.add_argument("--version")
     parser.add_argument("--wixl", default="wixl")
+    parser.add_argument("--stand-ins", action="store_true",
+                        help="allow a bundle of stand-in libraries")
+    for option in ("cert", "key", "pkcs12", "pass-file", "timestamp",
+                   "pkcs11-module", "pkcs11-engine", "ca"):
+        parser.add_argument("--sign-" + option)
     args = parser.parse_args()
+    if bool(args.sign_cert) != bool(args.sign_key) or \
+            (args.sign_pkcs12 and args.sign_cert):
+        parser.error("sign with --sign-cert and --sign-key, or --sign-pkcs12")
+    args.sign = bool(args.sign_pkcs12 or args.sign_cert)
+    return args
 
+
+def main():
+    args = parse_args()
     bundle = os.path.abspath(args.bundle)
-    exe = os.path.join(bundle, EXE)
-    if not os.path.isfile(exe):
+    if not os.path.isfile(os.path.join(bundle, EXE)):
         sys.exit(f"make_msi: no {EXE} in {bundle}")
+    files = bundle_files(bundle)
+    versions, stand_ins = {}, []
+    for relative in filter(is_pe, files):
+        pe = read_pe(os.path.join(bundle, relative))
+        stand_ins += [f"{relative}: {n}" for n in stand_in_functions(pe)]
+        if file_version(pe):
+            versions[file_id(relative)] = file_version(pe)
+    if stand_ins and not args.stand_ins:
+        sys.exit("make_msi: the bundle holds stand-in libraries ("
+                 f"{stand_ins[0]}); package them only with --stand-ins "
+                 "(make package STAND_INS=1)")
     try:
-        version = args.version or exe_version(exe)
+        if args.version is None and "VarnVpnExe" not in versions:
+            raise ValueError(f"{EXE} has no version resource")
+        version = args.version or versions["VarnVpnExe"][0].rsplit(".", 1)[0]
         check_version(version)
     except ValueError as error:
         sys.exit(f"make_msi: {error}")
+    args.product = PRODUCT + (" (stand-in libraries)" if stand_ins else "")
+    suffix = "-stand-ins" if stand_ins else ""
 
     os.makedirs(args.output_dir, exist_ok=True)
     output = os.path.join(os.path.abspath(args.output_dir),
-                          f"VarnVPN-{version}-x64.msi")
+                          f"VarnVPN-{version}-x64{suffix}.msi")
+    signer = Signer(args) if args.sign else None
     with tempfile.TemporaryDirectory(prefix="varn-msi-") as work:
+        staged = os.path.join(work, "bundle")
+        if signer:
+            shutil.copytree(bundle, staged)
+            for relative in filter(is_pe, files):
+                signer.sign(os.path.join(staged, relative))
+        else:
+            os.symlink(bundle, staged)
+        run([sys.executable, os.path.join(HERE, "..", "make_icon.py"),
+             os.path.join(work, "varn_vpn.ico")])
         fragment = os.path.join(work, "bundle_files.wxs")
         with open(fragment, "w", encoding="utf-8") as out:
             out.write(components_fragment(bundle))
-        result = subprocess.run(
-            [args.wixl, "--arch", "x64", "-D", f"Version={version}",
+        package = os.path.join(work, "package.msi")
+        run([args.wixl, "--arch", "x64", "-D", f"Version={version}",
              "-D", f"NextVersion={next_version(version)}",
-             "-o", output, os.path.join(HERE, "varn_vpn.wxs"), fragment],
-            cwd=bundle, check=False)
-    if result.returncode != 0:
-        sys.exit(f"make_msi: wixl failed with exit code {result.returncode}")
+             "-D", f"ProductName={args.product}",
+             "-D", f"HelpLink={HELP_LINK}", "-D", f"AboutLink={ABOUT_LINK}",
+             "-o", package, os.path.join(HERE, "varn_vpn.wxs"), fragment],
+            cwd=work)
+        for query in table_fixes(package, versions):
+            run(["msibuild", package, "-q", query], quiet=True)
+        if signer:
+            signer.sign(package, "-add-msi-dse")
+            signer.verify(package)
+        shutil.move(package, output)
     print(output)
     return 0
 
