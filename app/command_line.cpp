@@ -4,10 +4,7 @@
 #include <cwchar>
 #include <memory>
 
-#include "engine_client/win32.h"
-// After win32.h: shellapi.h needs the base Windows types.
-#include <shellapi.h>
-
+#include "win/windows_api.h"
 namespace {
 
 struct LocalFreeDeleter {

@@ -6,7 +6,7 @@
 #include <iostream>
 
 #include "engine_client/flutter_windows.h"
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 void AttachNewConsole() {
   if (!::AllocConsole()) return;

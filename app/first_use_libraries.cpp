@@ -1,6 +1,6 @@
 #include "app/first_use_libraries.h"
 
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace {
 

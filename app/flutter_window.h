@@ -9,7 +9,7 @@
 #include "app/win32_window.h"
 #include "engine_client/flutter_project.h"
 #include "engine_client/flutter_view_controller.h"
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 class FlutterWindow : public Win32Window {
  public:

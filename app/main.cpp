@@ -1,7 +1,7 @@
 // The entry point of varn_vpn.exe. The one-shot modes run before anything
 // else is set up: no console, no COM, no window.
 #include "app/run_modes.h"
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 int APIENTRY wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   return RunApplication();

@@ -4,9 +4,7 @@
 #ifndef APP_THEME_CALLS_H_
 #define APP_THEME_CALLS_H_
 
-#include <dwmapi.h>
-
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 struct ThemeCalls {
   decltype(&::RegGetValueW) RegGetValueW;

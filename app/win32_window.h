@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 class Win32Window {
  public:

@@ -1,14 +1,12 @@
 #include "app/windowed_app.h"
 
-#include <objbase.h>
-
 #include <utility>
 
 #include "app/console.h"
 #include "app/first_use_libraries.h"
 #include "app/flutter_window.h"
 #include "engine_client/flutter_project.h"
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 int RunWindowedApp(std::vector<std::string> arguments) {
   if (!LoadFirstUseLibraries()) return 1;

@@ -3,7 +3,7 @@
 #define ENGINE_CLIENT_FLUTTER_VIEW_H_
 
 #include "engine_client/flutter_windows.h"
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace flutter {
 

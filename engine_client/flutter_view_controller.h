@@ -9,7 +9,7 @@
 #include "engine_client/flutter_project.h"
 #include "engine_client/flutter_view.h"
 #include "engine_client/flutter_windows.h"
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace flutter {
 

@@ -37,7 +37,7 @@
 #endif
 
 #if defined(_WIN32)
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 #endif
 
 #ifdef __cplusplus

@@ -10,7 +10,7 @@
 #include "app/tunnel_control/window_task.h"
 #include "codec/encodable_value.h"
 #include "codec/method_result.h"
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace tunnel_control {
 

@@ -14,14 +14,7 @@
 #ifndef APP_TUNNEL_CONTROL_PLATFORM_H_
 #define APP_TUNNEL_CONTROL_PLATFORM_H_
 
-#include <aclapi.h>
-#include <ntsecapi.h>
-#include <sddl.h>
-#include <shellapi.h>
-#include <shlobj.h>
-#include <winioctl.h>
-
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace tunnel_control {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/tunnel_control/op_error.h"
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace tunnel_control {
 

@@ -12,7 +12,7 @@
 #include "codec/method_call.h"
 #include "codec/method_result.h"
 #include "engine_client/binary_messenger.h"
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace tunnel_control {
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace tunnel_control {
 

@@ -1,12 +1,9 @@
 // The engine library's flat functions, plus the stand-in's own extras.
 // Handles are pointers to the stand-in's objects; exported through the
 // library's .def file.
-#include <shellscalingapi.h>
-
 #include <memory>
 
 #include "engine_client/flutter_windows.h"
-#include "engine_client/win32.h"
 #include "stand_ins/engine/engine.h"
 #include "stand_ins/engine/messenger.h"
 #include "stand_ins/engine/stand_in_engine.h"
@@ -14,6 +11,7 @@
 #include "stand_ins/engine/transcript.h"
 #include "stand_ins/engine/view_controller.h"
 #include "stand_ins/engine/wide_text.h"
+#include "win/windows_api.h"
 
 using stand_in::Engine;
 using stand_in::JsonLine;

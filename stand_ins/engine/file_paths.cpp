@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace stand_in {
 namespace {

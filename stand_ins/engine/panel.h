@@ -6,9 +6,9 @@
 
 #include <string>
 
-#include "engine_client/win32.h"
 #include "stand_ins/engine/scoped_window.h"
 #include "stand_ins/engine/ui_caller.h"
+#include "win/windows_api.h"
 
 namespace stand_in {
 

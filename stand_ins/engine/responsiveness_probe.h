@@ -8,7 +8,7 @@
 #include <mutex>
 #include <thread>
 
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace stand_in {
 

@@ -5,11 +5,11 @@
 #include <utility>
 
 #include "codec/encodable_value.h"
-#include "engine_client/win32.h"
 #include "stand_ins/engine/json_value.h"
 #include "stand_ins/engine/transcript.h"
 #include "stand_ins/engine/ui_caller.h"
 #include "stand_ins/engine/view_controller.h"
+#include "win/windows_api.h"
 
 namespace stand_in {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace stand_in {
 

@@ -4,7 +4,7 @@
 #ifndef STAND_INS_ENGINE_TOP_LEVEL_POLICY_H_
 #define STAND_INS_ENGINE_TOP_LEVEL_POLICY_H_
 
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace stand_in {
 

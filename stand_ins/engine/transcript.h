@@ -6,8 +6,8 @@
 #include <mutex>
 #include <string>
 
-#include "engine_client/win32.h"
 #include "stand_ins/engine/json_line.h"
+#include "win/windows_api.h"
 
 namespace stand_in {
 

@@ -12,9 +12,9 @@
 #include <mutex>
 
 #include "engine_client/flutter_windows.h"
-#include "engine_client/win32.h"
 #include "stand_ins/engine/engine.h"
 #include "stand_ins/engine/scoped_window.h"
+#include "win/windows_api.h"
 
 namespace stand_in {
 

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "engine_client/win32.h"
 #include "stand_ins/tunnel/scoped_handle.h"
+#include "win/windows_api.h"
 
 namespace tunnel_stand_in {
 

@@ -6,10 +6,10 @@
 #include <mutex>
 #include <string>
 
-#include "engine_client/win32.h"
 #include "stand_ins/tunnel/config_check.h"
 #include "stand_ins/tunnel/scoped_handle.h"
 #include "stand_ins/tunnel/service_log.h"
+#include "win/windows_api.h"
 
 namespace tunnel_stand_in {
 

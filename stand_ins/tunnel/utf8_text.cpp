@@ -1,6 +1,6 @@
 #include "stand_ins/tunnel/utf8_text.h"
 
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace tunnel_stand_in {
 

@@ -1,7 +1,7 @@
 // A tunnel.dll that needs tunnel_helper.dll, which it does not ship: where
 // the service host lets the loader look for it decides whether a planted
 // copy runs as SYSTEM.
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 // From tunnel_helper.dll; the planted test library exports it.
 extern "C" HRESULT WINAPI DwmSetWindowAttribute(HWND window, DWORD attribute,

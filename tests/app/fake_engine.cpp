@@ -1,7 +1,5 @@
 #include "tests/app/fake_engine.h"
 
-#include <shellscalingapi.h>
-
 #include <algorithm>
 #include <map>
 #include <utility>

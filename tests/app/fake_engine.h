@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine_client/flutter_windows.h"
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 struct FakeEngine {
   // DPI reported for every monitor; 0 asks the system.

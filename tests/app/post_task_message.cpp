@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cwchar>
 
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) return 2;

@@ -15,7 +15,7 @@
 #include "app/tunnel_control/scoped_handles.h"
 #include "app/tunnel_control/service_control.h"
 #include "app/tunnel_control/service_installer.h"
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace {
 

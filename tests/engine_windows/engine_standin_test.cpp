@@ -12,9 +12,9 @@
 #include "codec/encodable_value.h"
 #include "codec/standard_method_codec.h"
 #include "engine_client/flutter_windows.h"
-#include "engine_client/win32.h"
 #include "stand_ins/engine/stand_in_engine.h"
 #include "tests/engine_windows/test_support.h"
+#include "win/windows_api.h"
 
 namespace engine_windows_test {
 namespace {

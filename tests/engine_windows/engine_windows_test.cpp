@@ -16,8 +16,8 @@
 #include "engine_client/call_channel.h"
 #include "engine_client/flutter_project.h"
 #include "engine_client/flutter_view_controller.h"
-#include "engine_client/win32.h"
 #include "tests/engine_windows/test_support.h"
+#include "win/windows_api.h"
 
 namespace engine_windows_test {
 namespace {

@@ -2,8 +2,8 @@
 // library is first used, then runs the tests.
 #include <gtest/gtest.h>
 
-#include "engine_client/win32.h"
 #include "tests/engine_windows/test_support.h"
+#include "win/windows_api.h"
 
 namespace engine_windows_test {
 namespace {

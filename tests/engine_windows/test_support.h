@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace engine_windows_test {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // "<its path>.loaded" beside it, so the test sees which modes loaded it.
 #include <string>
 
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 // Lets an exe that still imports dwmapi at load time start, so the marker
 // shows the load rather than a failed start.

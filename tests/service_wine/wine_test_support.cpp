@@ -1,7 +1,5 @@
 #include "tests/service_wine/wine_test_support.h"
 
-#include <shlobj.h>
-
 #include <algorithm>
 #include <atomic>
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace service_wine {
 

@@ -17,7 +17,7 @@
 #include "codec/encodable_value.h"
 #include "codec/method_call.h"
 #include "codec/method_result.h"
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace tunnel_test {
 

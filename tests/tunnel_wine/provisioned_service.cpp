@@ -1,7 +1,5 @@
 #include "tests/tunnel_wine/provisioned_service.h"
 
-#include <tlhelp32.h>
-
 #include <vector>
 
 #include "app/tunnel_control/data_directory.h"

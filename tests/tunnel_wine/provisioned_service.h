@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "engine_client/win32.h"
+#include "win/windows_api.h"
 
 namespace tunnel_control::testing {
 
