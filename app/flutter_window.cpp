@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "app/engine_plugins.h"
-#include "app/tunnel_control/tunnel_channel.h"
-#include "app/tunnel_control/window_task.h"
+#include "app/tunnel_control/channel/tunnel_channel.h"
+#include "app/tunnel_control/channel/window_task.h"
 #include "engine_client/current_exception.h"
 
 FlutterWindow::FlutterWindow(const flutter::FlutterProject& project)

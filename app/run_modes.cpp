@@ -3,9 +3,9 @@
 #include <utility>
 
 #include "app/command_line.h"
-#include "app/tunnel_control/platform.h"
-#include "app/tunnel_control/service_host.h"
-#include "app/tunnel_control/service_installer.h"
+#include "app/tunnel_control/installer/service_installer.h"
+#include "app/tunnel_control/os/platform.h"
+#include "app/tunnel_control/service_host/service_host.h"
 #include "app/windowed_app.h"
 
 RunModeSelection SelectRunMode(const std::vector<std::string>& arguments) {

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/tunnel_control/window_task.h"
+#include "app/tunnel_control/channel/window_task.h"
 #include "engine_client/flutter_project.h"
 #include "tests/app/fake_engine.h"
 

@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <string>
 
-#include "app/tunnel_control/data_directory.h"
-#include "app/tunnel_control/scoped_handles.h"
-#include "app/tunnel_control/service_control.h"
-#include "app/tunnel_control/service_installer.h"
+#include "app/tunnel_control/client/service_control.h"
+#include "app/tunnel_control/installer/data_directory.h"
+#include "app/tunnel_control/installer/service_installer.h"
+#include "app/tunnel_control/os/scoped_handles.h"
 #include "win/windows_api.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <map>
 #include <vector>
 
-#include "app/tunnel_control/tunnel_channel.h"
+#include "app/tunnel_control/channel/tunnel_channel.h"
 #include "engine_client/binary_messenger.h"
 #include "tests/tunnel_channel/channel_test_support.h"
 

@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "app/tunnel_control/tunnel_channel.h"
+#include "app/tunnel_control/channel/tunnel_channel.h"
 #include "tests/tunnel_channel/channel_test_support.h"
 
 namespace tunnel_test {

@@ -4,7 +4,7 @@
 #include <new>
 #include <utility>
 
-#include "app/tunnel_control/operation_runner.h"
+#include "app/tunnel_control/channel/operation_runner.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <optional>
 #include <string>
 
-#include "app/tunnel_control/op_error.h"
-#include "app/tunnel_control/tunnel_channel.h"
+#include "app/tunnel_control/channel/tunnel_channel.h"
+#include "app/tunnel_control/common/op_error.h"
 #include "codec/encodable_value.h"
 #include "codec/method_call.h"
 #include "codec/method_result.h"

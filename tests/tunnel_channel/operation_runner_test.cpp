@@ -1,6 +1,6 @@
 // Delivery of operation outcomes: the reply texts, the window thread, a lost
 // window and a thread that cannot be started.
-#include "app/tunnel_control/operation_runner.h"
+#include "app/tunnel_control/channel/operation_runner.h"
 
 #include <gtest/gtest.h>
 

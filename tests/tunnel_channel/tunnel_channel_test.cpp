@@ -1,6 +1,6 @@
 // The handler's own replies: stage, argument checks, the guard and method
 // names.
-#include "app/tunnel_control/tunnel_channel.h"
+#include "app/tunnel_control/channel/tunnel_channel.h"
 
 #include <gtest/gtest.h>
 

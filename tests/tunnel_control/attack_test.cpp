@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "app/tunnel_control/file_objects.h"
-#include "app/tunnel_control/op_error.h"
-#include "app/tunnel_control/service_control.h"
-#include "app/tunnel_control/service_host.h"
-#include "app/tunnel_control/service_installer.h"
+#include "app/tunnel_control/client/service_control.h"
+#include "app/tunnel_control/common/op_error.h"
+#include "app/tunnel_control/installer/service_installer.h"
+#include "app/tunnel_control/os/file_objects.h"
+#include "app/tunnel_control/service_host/service_host.h"
 #include "tests/tunnel_control/simulated_platform.h"
 
 namespace tunnel_control {

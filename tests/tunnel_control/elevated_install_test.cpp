@@ -1,10 +1,10 @@
-#include "app/tunnel_control/elevated_install.h"
+#include "app/tunnel_control/client/elevated_install.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "app/tunnel_control/op_error.h"
+#include "app/tunnel_control/common/op_error.h"
 #include "tests/tunnel_control/simulated_platform.h"
 
 namespace tunnel_control {

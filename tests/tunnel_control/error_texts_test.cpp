@@ -1,4 +1,4 @@
-#include "app/tunnel_control/error_texts.h"
+#include "app/tunnel_control/common/error_texts.h"
 
 #include <gtest/gtest.h>
 

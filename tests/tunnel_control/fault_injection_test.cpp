@@ -13,11 +13,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/tunnel_control/elevated_install.h"
-#include "app/tunnel_control/error_texts.h"
-#include "app/tunnel_control/op_error.h"
-#include "app/tunnel_control/service_control.h"
-#include "app/tunnel_control/service_installer.h"
+#include "app/tunnel_control/client/elevated_install.h"
+#include "app/tunnel_control/client/service_control.h"
+#include "app/tunnel_control/common/error_texts.h"
+#include "app/tunnel_control/common/op_error.h"
+#include "app/tunnel_control/installer/service_installer.h"
 #include "tests/tunnel_control/simulated_platform.h"
 
 namespace tunnel_control {

@@ -1,5 +1,5 @@
 // The install-location decision over plain owner and ACL data.
-#include "app/tunnel_control/install_location.h"
+#include "app/tunnel_control/installer/install_location.h"
 
 #include <gtest/gtest.h>
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/tunnel_control/platform.h"
-#include "app/tunnel_control/scoped_handles.h"
+#include "app/tunnel_control/os/platform.h"
+#include "app/tunnel_control/os/scoped_handles.h"
 #include "tests/tunnel_control/simulated_platform.h"
 
 namespace tunnel_control::testing {

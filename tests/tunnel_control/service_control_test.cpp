@@ -1,4 +1,4 @@
-#include "app/tunnel_control/service_control.h"
+#include "app/tunnel_control/client/service_control.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/tunnel_control/op_error.h"
+#include "app/tunnel_control/common/op_error.h"
 #include "tests/tunnel_control/simulated_platform.h"
 
 namespace tunnel_control {

@@ -1,6 +1,6 @@
 // The "/service" mode against the simulated platform with a fake tunnel
 // library.
-#include "app/tunnel_control/service_host.h"
+#include "app/tunnel_control/service_host/service_host.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The install and uninstall modes against the simulated service manager and
 // file system: every exit code from its cause, the exact service definition,
 // and no handle or block left behind on any path.
-#include "app/tunnel_control/service_installer.h"
+#include "app/tunnel_control/installer/service_installer.h"
 
 #include <gtest/gtest.h>
 

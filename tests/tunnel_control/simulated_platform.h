@@ -49,7 +49,7 @@
 #include <string>
 #include <vector>
 
-#include "app/tunnel_control/platform.h"
+#include "app/tunnel_control/os/platform.h"
 
 namespace tunnel_control::testing {
 
@@ -402,8 +402,7 @@ class SimulatedPlatform {
   // current directory) with the checks Windows makes once the object is
   // open for DELETE; returns 0 or the error. `key` is a copy: it may be a
   // handle's own name, which the move rewrites.
-  DWORD MoveName(std::wstring key, const std::wstring& target,
-                 bool replace);
+  DWORD MoveName(std::wstring key, const std::wstring& target, bool replace);
   // Removes the name of a pending deletion once its last handle is closed.
   void FinishPendingDelete(const std::shared_ptr<Node>& node);
   // The owner and inherited DACL of an object created by the caller.

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/tunnel_control/scoped_handles.h"
+#include "app/tunnel_control/os/scoped_handles.h"
 
 namespace tunnel_control::testing {
 namespace {

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "app/tunnel_control/data_directory.h"
-#include "app/tunnel_control/tunnel_config.h"
+#include "app/tunnel_control/client/tunnel_config.h"
+#include "app/tunnel_control/installer/data_directory.h"
 #include "tests/tunnel_control/simulated_platform.h"
 
 namespace tunnel_control {

@@ -5,9 +5,9 @@
 #include <cwchar>
 #include <string>
 
-#include "app/tunnel_control/elevated_install.h"
-#include "app/tunnel_control/op_error.h"
-#include "app/tunnel_control/platform.h"
+#include "app/tunnel_control/client/elevated_install.h"
+#include "app/tunnel_control/common/op_error.h"
+#include "app/tunnel_control/os/platform.h"
 #include "tests/tunnel_wine/provisioned_service.h"
 
 namespace tunnel_control {

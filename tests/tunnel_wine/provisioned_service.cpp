@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "app/tunnel_control/data_directory.h"
-#include "app/tunnel_control/scoped_handles.h"
-#include "app/tunnel_control/service_control.h"
-#include "app/tunnel_control/tunnel_config.h"
+#include "app/tunnel_control/client/service_control.h"
+#include "app/tunnel_control/client/tunnel_config.h"
+#include "app/tunnel_control/installer/data_directory.h"
+#include "app/tunnel_control/os/scoped_handles.h"
 
 namespace tunnel_control::testing {
 namespace {

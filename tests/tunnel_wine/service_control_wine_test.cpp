@@ -6,9 +6,9 @@
 #include <string>
 #include <thread>
 
-#include "app/tunnel_control/data_directory.h"
-#include "app/tunnel_control/op_error.h"
-#include "app/tunnel_control/service_control.h"
+#include "app/tunnel_control/client/service_control.h"
+#include "app/tunnel_control/common/op_error.h"
+#include "app/tunnel_control/installer/data_directory.h"
 #include "tests/tunnel_wine/provisioned_service.h"
 
 namespace tunnel_control {

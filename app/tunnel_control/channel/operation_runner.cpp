@@ -1,0 +1,63 @@
+#include "app/tunnel_control/channel/operation_runner.h"
+
+#include <exception>
+#include <thread>
+#include <utility>
+
+#include "app/tunnel_control/channel/tunnel_channel.h"
+
+namespace tunnel_control {
+namespace {
+
+// Runs the job's operation, releases the guard and posts the reply task.
+void RunOperationJob(OperationJob job) {
+  auto error = std::make_shared<OpError>();
+  const bool succeeded = job.operation(error.get());
+
+  // Released before the post: the next operation may start while this reply
+  // is still on its way.
+  operation_in_progress.store(false);
+
+  auto task =
+      std::make_unique<WindowTask>([result = job.result, succeeded, error]() {
+        if (succeeded) {
+          result->Success();
+        } else {
+          result->Error(error->code, error->message);
+        }
+      });
+  // If the window is gone the task is freed at once and the call stays
+  // unanswered.
+  PostWindowTask(job.window, std::move(task));
+}
+
+// Runs `job` on a new thread that nobody joins.
+void StartDetachedThread(OperationJob job) {
+  std::thread(RunOperationJob, std::move(job)).detach();
+}
+
+ThreadStarter thread_starter = StartDetachedThread;
+
+}  // namespace
+
+void RunOperationAsync(
+    HWND window,
+    std::shared_ptr<flutter::MethodResult<flutter::EncodableValue>> result,
+    TunnelOperation operation) {
+  try {
+    thread_starter(OperationJob{window, result, std::move(operation)});
+  } catch (const std::exception&) {
+    // Not only std::system_error: the thread's state is allocated, so
+    // std::bad_alloc can come too. Without this the guard would stay set and
+    // every later operation would be refused as "busy".
+    operation_in_progress.store(false);
+    result->Error("thread_failed", "Could not start the tunnel operation");
+  }
+}
+
+ScopedThreadStarter::ScopedThreadStarter(ThreadStarter replacement)
+    : previous_(std::exchange(thread_starter, replacement)) {}
+
+ScopedThreadStarter::~ScopedThreadStarter() { thread_starter = previous_; }
+
+}  // namespace tunnel_control

@@ -1,0 +1,56 @@
+// Runs a tunnel operation on a background thread and hands its outcome back
+// to the window thread as a posted window task.
+#ifndef APP_TUNNEL_CONTROL_CHANNEL_OPERATION_RUNNER_H_
+#define APP_TUNNEL_CONTROL_CHANNEL_OPERATION_RUNNER_H_
+
+#include <functional>
+#include <memory>
+
+#include "app/tunnel_control/channel/window_task.h"
+#include "app/tunnel_control/common/op_error.h"
+#include "codec/encodable_value.h"
+#include "codec/method_result.h"
+#include "win/windows_api.h"
+
+namespace tunnel_control {
+
+// The work of one "connect" or "disconnect": returns true on success, or
+// false after filling the record it is given (never null).
+using TunnelOperation = std::function<bool(OpError* error)>;
+
+// What the background thread owns while it runs one operation.
+struct OperationJob {
+  HWND window;  // not owned; the reply is posted here
+  std::shared_ptr<flutter::MethodResult<flutter::EncodableValue>> result;
+  TunnelOperation operation;
+};
+
+// Starts `operation` on a new detached thread. When it returns, clears
+// operation_in_progress and posts the reply to `window`. If no thread can be
+// started, clears the guard and answers "thread_failed" at once. Called on
+// the window thread with the guard already set.
+void RunOperationAsync(
+    HWND window,
+    std::shared_ptr<flutter::MethodResult<flutter::EncodableValue>> result,
+    TunnelOperation operation);
+
+// Starts the background thread for `job`; raises what std::thread raises
+// when the thread cannot be started (std::system_error, std::bad_alloc).
+using ThreadStarter = void (*)(OperationJob job);
+
+// Replaces the thread starter for the lifetime of this object. Tests only;
+// not for use while RunOperationAsync runs.
+class ScopedThreadStarter {
+ public:
+  explicit ScopedThreadStarter(ThreadStarter replacement);
+  ~ScopedThreadStarter();
+  ScopedThreadStarter(const ScopedThreadStarter&) = delete;
+  ScopedThreadStarter& operator=(const ScopedThreadStarter&) = delete;
+
+ private:
+  ThreadStarter previous_;
+};
+
+}  // namespace tunnel_control
+
+#endif  // APP_TUNNEL_CONTROL_CHANNEL_OPERATION_RUNNER_H_

@@ -1,0 +1,94 @@
+#include "app/tunnel_control/client/elevated_install.h"
+
+#include <string>
+
+#include "app/tunnel_control/common/error_texts.h"
+#include "app/tunnel_control/installer/service_installer.h"
+#include "app/tunnel_control/os/platform.h"
+#include "app/tunnel_control/os/scoped_handles.h"
+
+namespace tunnel_control {
+namespace {
+
+// The token-user header (16 bytes in 64-bit layout) plus the largest SID.
+constexpr DWORD kTokenUserBufferSize = 84;
+
+// The elevated copy gets this long; a copy still running is left alone.
+constexpr DWORD kInstallWaitMs = 120'000;
+
+#if defined(_WIN64)
+static_assert(sizeof(SHELLEXECUTEINFOW) == 112);
+static_assert(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE ==
+              kTokenUserBufferSize);
+#endif
+
+}  // namespace
+
+std::wstring CurrentUserSidString() {
+  HANDLE raw_token = nullptr;
+  if (!Os().OpenProcessToken(Os().GetCurrentProcess(), TOKEN_QUERY,
+                             &raw_token)) {
+    return {};
+  }
+  ScopedKernelHandle token(raw_token);
+
+  alignas(TOKEN_USER) BYTE buffer[kTokenUserBufferSize] = {};
+  DWORD returned = 0;
+  const BOOL read = Os().GetTokenInformation(token.Get(), TokenUser, buffer,
+                                             sizeof(buffer), &returned);
+  token.Reset();
+  if (!read) return {};
+
+  const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer);
+  wchar_t* raw_text = nullptr;
+  if (!Os().ConvertSidToStringSidW(user->User.Sid, &raw_text)) return {};
+  ScopedLocalMemory text_owner(raw_text);
+  return std::wstring(raw_text);
+}
+
+bool RunElevatedInstall(OpError* error) {
+  const std::wstring sid = CurrentUserSidString();
+  const std::wstring executable = ExecutablePath();
+  if (sid.empty() || executable.empty()) {
+    SetOpError(error, "install_failed",
+               "Could not resolve the current user or executable path");
+    return false;
+  }
+
+  // The SID has no spaces, so it goes unquoted as the only argument.
+  const std::wstring parameters = L"/tunnel-install " + sid;
+
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NO_CONSOLE;
+  info.lpVerb = L"runas";
+  info.lpFile = executable.c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = SW_HIDE;
+  if (!Os().ShellExecuteExW(&info)) {
+    const DWORD launch_error = ::GetLastError();
+    // ERROR_CANCELLED is what the user's "no" at the elevation prompt gives.
+    SetOpError(error,
+               launch_error == ERROR_CANCELLED ? "elevation_declined"
+                                               : "install_failed",
+               WithErrorNumber("Could not launch the elevated tunnel installer",
+                               launch_error));
+    return false;
+  }
+
+  // Stays 1 when no process handle came back or its exit code is unreadable.
+  DWORD exit_code = 1;
+  if (info.hProcess != nullptr) {
+    ScopedKernelHandle process(info.hProcess);
+    Os().WaitForSingleObject(process.Get(), kInstallWaitMs);
+    Os().GetExitCodeProcess(process.Get(), &exit_code);
+  }
+  if (exit_code == 0) return true;
+
+  SetOpError(error, "install_failed",
+             "Tunnel service install failed (helper exit code " +
+                 std::to_string(exit_code) + ")");
+  return false;
+}
+
+}  // namespace tunnel_control

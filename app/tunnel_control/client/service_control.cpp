@@ -1,0 +1,221 @@
+#include "app/tunnel_control/client/service_control.h"
+
+#include "app/tunnel_control/client/elevated_install.h"
+#include "app/tunnel_control/client/tunnel_config.h"
+#include "app/tunnel_control/common/error_texts.h"
+#include "app/tunnel_control/os/platform.h"
+#include "app/tunnel_control/os/scoped_handles.h"
+
+namespace tunnel_control {
+namespace {
+
+// The service DACL grants the installing user exactly these rights and every
+// other interactive user only the query right.
+constexpr DWORD kConnectAccess =
+    SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP;  // 0x34
+constexpr DWORD kDisconnectAccess = SERVICE_QUERY_STATUS | SERVICE_STOP;
+constexpr DWORD kStageAccess = SERVICE_QUERY_STATUS;
+
+constexpr ULONGLONG kPollIntervalMs = 250;
+constexpr ULONGLONG kStopWaitMs = 10'000;
+constexpr ULONGLONG kStartWaitMs = 15'000;
+
+constexpr char kTunnelFailedMessage[] =
+    "Tunnel service exited during startup "
+    "(see %ProgramData%\\VarnVPN\\log.bin)";
+
+// What one attempt of a connect ended with.
+enum class Attempt { kSucceeded, kFailed, kElevate };
+
+ScopedServiceHandle OpenManager() {
+  return ScopedServiceHandle(
+      Os().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+}
+
+ScopedServiceHandle OpenTunnelService(SC_HANDLE manager, DWORD access) {
+  return ScopedServiceHandle(
+      Os().OpenServiceW(manager, kTunnelServiceName, access));
+}
+
+void SetManagerUnavailable(OpError* error, DWORD last_error) {
+  SetOpError(
+      error, "scm_unavailable",
+      WithErrorNumber("Could not reach the service manager", last_error));
+}
+
+void SetServiceUnavailable(OpError* error, DWORD last_error) {
+  SetOpError(error, "service_unavailable",
+             WithErrorNumber("Could not open the tunnel service", last_error));
+}
+
+// Sends the stop control; returns its success flag.
+bool SendStop(SC_HANDLE service) {
+  SERVICE_STATUS status{};
+  return Os().ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
+}
+
+// Polls until the service reads `target` or `timeout_ms` has passed.
+// Returns true when the state was reached.
+bool WaitForState(SC_HANDLE service, DWORD target, ULONGLONG timeout_ms) {
+  const ULONGLONG deadline = Os().GetTickCount64() + timeout_ms;
+  for (;;) {
+    if (QueryServiceState(service) == target) return true;
+    if (Os().GetTickCount64() >= deadline) return false;
+    Os().Sleep(static_cast<DWORD>(kPollIntervalMs));
+  }
+}
+
+// Stops a previous instance, writes the configuration and starts the service
+// on an open `service`; `retried` tells whether an elevated install already
+// ran in this connect.
+Attempt RestartWithConfig(SC_HANDLE service, const std::string& config_text,
+                          bool retried, OpError* error) {
+  const DWORD state = QueryServiceState(service);
+  if (state == SERVICE_START_PENDING || state == SERVICE_RUNNING) {
+    SendStop(service);  // Its result is ignored: only the wait decides.
+    if (!WaitForState(service, SERVICE_STOPPED, kStopWaitMs)) {
+      SetOpError(error, "stop_failed",
+                 "Timed out stopping the previous tunnel");
+      return Attempt::kFailed;
+    }
+  }
+
+  if (!WriteTunnelConfig(config_text, error)) {
+    return retried ? Attempt::kFailed : Attempt::kElevate;
+  }
+
+  if (!Os().StartServiceW(service, 0, nullptr)) {
+    const DWORD start_error = ::GetLastError();
+    // A configuration the service will not read must not outlive the start.
+    DeleteTunnelConfig();
+    if (start_error == ERROR_ACCESS_DENIED && !retried) {
+      return Attempt::kElevate;
+    }
+    SetOpError(
+        error, "start_failed",
+        WithErrorNumber("Could not start the tunnel service", start_error));
+    return Attempt::kFailed;
+  }
+
+  const ULONGLONG deadline = Os().GetTickCount64() + kStartWaitMs;
+  for (;;) {
+    const DWORD current = QueryServiceState(service);
+    if (current == SERVICE_RUNNING) return Attempt::kSucceeded;
+    if (current == SERVICE_STOPPED) break;
+    if (Os().GetTickCount64() >= deadline) break;
+    Os().Sleep(static_cast<DWORD>(kPollIntervalMs));
+  }
+  // A service still pending at the deadline is left as it is.
+  DeleteTunnelConfig();
+  SetOpError(error, "tunnel_failed", kTunnelFailedMessage);
+  return Attempt::kFailed;
+}
+
+}  // namespace
+
+bool ConnectTunnel(const std::string& config_text, OpError* error) {
+  bool retried = false;
+  for (;;) {
+    ScopedServiceHandle manager = OpenManager();
+    if (!manager) {
+      SetManagerUnavailable(error, ::GetLastError());
+      return false;
+    }
+
+    Attempt attempt;
+    ScopedServiceHandle service =
+        OpenTunnelService(manager.Get(), kConnectAccess);
+    if (!service) {
+      const DWORD open_error = ::GetLastError();
+      if ((open_error == ERROR_SERVICE_DOES_NOT_EXIST ||
+           open_error == ERROR_ACCESS_DENIED) &&
+          !retried) {
+        attempt = Attempt::kElevate;
+      } else {
+        SetServiceUnavailable(error, open_error);
+        return false;
+      }
+    } else {
+      attempt = RestartWithConfig(service.Get(), config_text, retried, error);
+    }
+
+    if (attempt == Attempt::kSucceeded) return true;
+    if (attempt == Attempt::kFailed) return false;
+
+    // The installer creates the service, grants this user start and stop
+    // rights and the data directory's modify rights; then try once more.
+    if (!RunElevatedInstall(error)) return false;
+    retried = true;
+  }
+}
+
+bool DisconnectTunnel(OpError* error) {
+  ScopedServiceHandle manager = OpenManager();
+  if (!manager) {
+    // Without the service manager the tunnel's state is unknown, so its
+    // configuration stays.
+    SetManagerUnavailable(error, ::GetLastError());
+    return false;
+  }
+
+  ScopedServiceHandle service =
+      OpenTunnelService(manager.Get(), kDisconnectAccess);
+  if (!service) {
+    const DWORD open_error = ::GetLastError();
+    DeleteTunnelConfig();
+    if (open_error == ERROR_SERVICE_DOES_NOT_EXIST) return true;
+    SetServiceUnavailable(error, open_error);
+    return false;
+  }
+
+  if (QueryServiceState(service.Get()) == SERVICE_STOPPED) {
+    DeleteTunnelConfig();
+    return true;
+  }
+
+  if (!SendStop(service.Get())) {
+    const DWORD stop_error = ::GetLastError();
+    // A service that stopped on its own since the query is what we want.
+    if (stop_error != ERROR_SERVICE_NOT_ACTIVE) {
+      SetOpError(
+          error, "stop_failed",
+          WithErrorNumber("Could not stop the tunnel service", stop_error));
+      return false;
+    }
+  }
+
+  // A stop slower than the wait still counts as a disconnect.
+  WaitForState(service.Get(), SERVICE_STOPPED, kStopWaitMs);
+  DeleteTunnelConfig();
+  return true;
+}
+
+std::string QueryTunnelStage() {
+  ScopedServiceHandle manager = OpenManager();
+  if (!manager) return "disconnected";
+  ScopedServiceHandle service = OpenTunnelService(manager.Get(), kStageAccess);
+  if (!service) return "disconnected";
+  switch (QueryServiceState(service.Get())) {
+    case SERVICE_START_PENDING:
+      return "connecting";
+    case SERVICE_RUNNING:
+      return "connected";
+    case SERVICE_STOP_PENDING:
+      return "disconnecting";
+    default:
+      return "disconnected";
+  }
+}
+
+DWORD QueryServiceState(SC_HANDLE service) {
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  if (!Os().QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
+                                 reinterpret_cast<BYTE*>(&status),
+                                 sizeof(status), &needed)) {
+    return 0;
+  }
+  return status.dwCurrentState;
+}
+
+}  // namespace tunnel_control

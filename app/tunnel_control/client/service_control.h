@@ -1,0 +1,36 @@
+// Switching the tunnel on and off: the tunnel service is started, stopped and
+// queried through the service manager.
+#ifndef APP_TUNNEL_CONTROL_CLIENT_SERVICE_CONTROL_H_
+#define APP_TUNNEL_CONTROL_CLIENT_SERVICE_CONTROL_H_
+
+#include <string>
+
+#include "app/tunnel_control/common/op_error.h"
+#include "win/windows_api.h"
+
+namespace tunnel_control {
+
+// The Windows service that runs the tunnel.
+inline constexpr wchar_t kTunnelServiceName[] = L"WireGuardTunnel$VarnVPN";
+
+// Writes `config_text` to the configuration file, installs or repairs the
+// service through the elevated installer when needed, (re)starts the service
+// and waits until it runs. Returns true when it reached the running state;
+// otherwise `error` holds the reason.
+bool ConnectTunnel(const std::string& config_text, OpError* error);
+
+// Stops the service, waits a bounded time and deletes the configuration
+// file. Returns true when the tunnel is off or there is no service.
+bool DisconnectTunnel(OpError* error);
+
+// Returns "disconnected", "connecting", "connected" or "disconnecting" from
+// the service's current state. Never fails.
+std::string QueryTunnelStage();
+
+// Returns the current state of the open `service`, or 0 when the status
+// query fails.
+DWORD QueryServiceState(SC_HANDLE service);
+
+}  // namespace tunnel_control
+
+#endif  // APP_TUNNEL_CONTROL_CLIENT_SERVICE_CONTROL_H_

@@ -1,0 +1,24 @@
+// Writing and deleting the tunnel configuration file in the data directory.
+#ifndef APP_TUNNEL_CONTROL_CLIENT_TUNNEL_CONFIG_H_
+#define APP_TUNNEL_CONTROL_CLIENT_TUNNEL_CONFIG_H_
+
+#include <string_view>
+
+#include "app/tunnel_control/common/op_error.h"
+
+namespace tunnel_control {
+
+// Replaces the configuration file with exactly the bytes of `config`: the
+// old file is deleted and a new one created, which carries the directory's
+// inherited entries only. Returns true when the whole text is in the file;
+// otherwise fills `error` ("config_write_failed", with the number of the
+// error that stopped the deletion or the creation) and leaves no partial
+// file behind.
+bool WriteTunnelConfig(std::string_view config, OpError* error);
+
+// Deletes the configuration file if it can; silent in every case.
+void DeleteTunnelConfig();
+
+}  // namespace tunnel_control
+
+#endif  // APP_TUNNEL_CONTROL_CLIENT_TUNNEL_CONFIG_H_

@@ -1,0 +1,361 @@
+#include "app/tunnel_control/installer/data_directory.h"
+
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "app/tunnel_control/os/file_objects.h"
+#include "app/tunnel_control/os/platform.h"
+#include "app/tunnel_control/os/scoped_handles.h"
+
+namespace tunnel_control {
+namespace {
+
+// FOLDERID_ProgramData, spelled out so no GUID library has to be linked.
+constexpr GUID kProgramDataFolder = {
+    0x62AB5D82,
+    0xFDC1,
+    0x4DC3,
+    {0xA9, 0xDD, 0x07, 0x0D, 0x1D, 0x49, 0x5D, 0x97}};
+
+// SYSTEM and the Administrators own the directory and all it holds. A file
+// made in it gives its creator modify rights (0x1301BF) through CREATOR
+// OWNER and the user read rights; the user's own entry on the directory
+// (0x1200AB: list, add file, read attributes and extended attributes,
+// traverse, read permissions, synchronize) comes last.
+constexpr wchar_t kDirectorySddlHead[] =
+    L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+constexpr wchar_t kDirectorySddlUser[] = L"(A;;0x1200AB;;;";
+constexpr wchar_t kDirectorySddlFiles[] =
+    L"(A;OIIO;0x1301BF;;;CO)(A;OIIO;FR;;;";
+constexpr DWORD kUserDirectoryAccess = 0x1200AB;
+constexpr DWORD kCreatorFileAccess = 0x1301BF;
+constexpr wchar_t kCreatorOwnerSid[] = L"S-1-3-0";
+
+constexpr char kMarkerText[] =
+    "This folder belongs to the Varn VPN tunnel service.\r\n";
+
+constexpr DWORD kShareAll =
+    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// How the installer holds the data directory: listing and deletion take part
+// in share checks, so while the handle is open nobody else can open the
+// directory for writing or deleting, and so neither mount nor rename it.
+constexpr DWORD kHoldAccess = DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER |
+                              FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES |
+                              SYNCHRONIZE;
+constexpr DWORD kHoldShare = FILE_SHARE_READ;
+
+// Rounds of "create, or move the name's holder aside": anyone may create a
+// folder in %ProgramData%, so the name can be taken again in between.
+constexpr int kRounds = 3;
+
+// A descriptor made from SDDL, released on every path.
+class Descriptor {
+ public:
+  explicit Descriptor(const std::wstring& sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (Os().ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+      block_.Reset(descriptor);
+    }
+  }
+  PSECURITY_DESCRIPTOR Get() const { return block_.Get(); }
+  explicit operator bool() const { return block_.IsValid(); }
+
+ private:
+  ScopedLocalMemory block_;
+};
+
+bool IsSystemOrAdministrators(const std::wstring& sid) {
+  return sid == kSystemSid || sid == kAdministratorsSid;
+}
+
+// Sets the protected DACL of `descriptor`, and its owner when `with_owner`,
+// on the open object itself. Nothing passes on to what a directory holds:
+// each file keeps its own security, hard-linked files included.
+bool SetOwnSecurity(HANDLE object, PSECURITY_DESCRIPTOR descriptor,
+                    bool with_owner) {
+  SECURITY_INFORMATION info =
+      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+  if (with_owner) info |= OWNER_SECURITY_INFORMATION;
+  return Os().SetKernelObjectSecurity(object, info, descriptor) != FALSE;
+}
+
+// A directory, no link, at `path` itself.
+bool IsRealDirectory(HANDLE object, const std::wstring& path) {
+  const std::optional<ObjectFacts> facts = QueryObject(object);
+  return facts && facts->directory && !facts->reparse_point &&
+         SamePath(FinalPath(object), path);
+}
+
+// A plain file with one name.
+bool IsPlainFile(const std::optional<ObjectFacts>& facts) {
+  return facts && !facts->directory && !facts->reparse_point &&
+         facts->links == 1;
+}
+
+// True when the locked `directory` holds the marker and otherwise only plain,
+// single-named files of SYSTEM, the Administrators or `user_sid`, the marker
+// and the log being SYSTEM's or the Administrators'.
+bool HoldsOnlyOurFiles(const std::wstring& directory,
+                       const std::wstring& user_sid) {
+  WIN32_FIND_DATAW found{};
+  const std::wstring pattern = directory + L"\\*";
+  ScopedFindHandle search(Os().FindFirstFileW(pattern.c_str(), &found));
+  if (!search) return false;
+  bool marker = false;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    ScopedFileHandle entry =
+        OpenObject(directory + L"\\" + name,
+                   READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll);
+    if (!entry) return false;
+    const std::optional<ObjectSecurity> security = ReadSecurity(entry.Get());
+    if (!IsPlainFile(QueryObject(entry.Get())) || !security) return false;
+    const bool trusted = IsSystemOrAdministrators(security->owner);
+    const bool ours =
+        SamePath(name, kDirectoryMarkerName) || SamePath(name, kTunnelLogName);
+    if (!trusted && (ours || security->owner != user_sid)) return false;
+    marker = marker || SamePath(name, kDirectoryMarkerName);
+  } while (Os().FindNextFileW(search.Get(), &found));
+  return ::GetLastError() == ERROR_NO_MORE_FILES && marker;
+}
+
+// Sixteen random hex digits, or an empty string.
+std::wstring RandomSuffix() {
+  unsigned char bytes[8] = {};
+  if (!Os().RtlGenRandom(bytes, sizeof(bytes))) return std::wstring();
+  constexpr wchar_t kDigits[] = L"0123456789abcdef";
+  std::wstring text;
+  for (unsigned char byte : bytes) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0xF];
+  }
+  return text;
+}
+
+// Removes what the locked folder `aside` holds, and then the folder, where
+// that is safe: each name is opened without following a link and deleted by
+// handle only when it really sits in `aside`. What cannot go (a non-empty
+// subfolder, a file held open without delete sharing) stays, readable by
+// nobody new.
+void ClearAside(HANDLE held, const std::wstring& aside) {
+  if (!SamePath(FinalPath(held), aside)) return;
+  WIN32_FIND_DATAW found{};
+  const std::wstring pattern = aside + L"\\*";
+  ScopedFindHandle search(Os().FindFirstFileW(pattern.c_str(), &found));
+  if (search) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = aside + L"\\" + name;
+      ScopedFileHandle entry = OpenObject(
+          path, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll);
+      if (entry && SamePath(FinalPath(entry.Get()), path)) {
+        DeleteObject(entry.Get());
+      }
+    } while (Os().FindNextFileW(search.Get(), &found));
+  }
+  DeleteObject(held);
+}
+
+// Renames the object behind `held` to an unguessable name beside
+// `directory`; when `clear`, then removes what it held where that is safe.
+bool MoveAside(HANDLE held, const std::wstring& directory, bool clear) {
+  for (int attempt = 0; attempt < kRounds; ++attempt) {
+    const std::wstring suffix = RandomSuffix();
+    if (suffix.empty()) return false;
+    const std::wstring aside = directory + kAsideInfix + suffix;
+    if (RenameObject(held, aside)) {
+      if (clear) ClearAside(held, aside);
+      return true;
+    }
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  }
+  return false;
+}
+
+// What to do with an existing entry at the data directory's name.
+enum class Found {
+  kKeep,       // exactly ours for this user: held and locked
+  kAside,      // anything else: to be renamed aside
+  kAsideOurs,  // an old directory of ours, locked: renamed, then cleared
+  kBusy,       // held open by someone in a way that blocks us
+  kNotAt,      // the name does not lead where it should
+  kNotSecured,
+};
+
+struct Existing {
+  Found found;
+  ScopedFileHandle handle;
+};
+
+// Opens the existing entry at `directory` itself, never following a link,
+// and decides what it is. A directory of SYSTEM or the Administrators is
+// locked first, so nothing changes in it while it is inspected.
+Existing OpenExisting(const std::wstring& directory,
+                      const std::wstring& user_sid,
+                      PSECURITY_DESCRIPTOR locked) {
+  ScopedFileHandle held = OpenObject(directory, kHoldAccess, kHoldShare);
+  if (!held) {
+    if (::GetLastError() == ERROR_SHARING_VIOLATION) return {Found::kBusy, {}};
+    // Someone else's object may shut the administrators out of it; the
+    // program-data folder's delete-child right still lets them move it.
+    ScopedFileHandle movable = OpenObject(
+        directory, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kHoldShare);
+    if (!movable) return {Found::kBusy, {}};
+    return {Found::kAside, std::move(movable)};
+  }
+  const std::optional<ObjectFacts> facts = QueryObject(held.Get());
+  if (!facts || !facts->directory || facts->reparse_point) {
+    return {Found::kAside, std::move(held)};
+  }
+  if (!SamePath(FinalPath(held.Get()), directory)) return {Found::kNotAt, {}};
+  const std::optional<ObjectSecurity> security = ReadSecurity(held.Get());
+  if (!security || !IsSystemOrAdministrators(security->owner)) {
+    return {Found::kAside, std::move(held)};
+  }
+  if (!SetOwnSecurity(held.Get(), locked, true)) {
+    return {Found::kNotSecured, {}};
+  }
+  if (!security->has_dacl || security->dacl != DataDirectoryEntries(user_sid) ||
+      !HoldsOnlyOurFiles(directory, user_sid)) {
+    return {Found::kAsideOurs, std::move(held)};
+  }
+  return {Found::kKeep, std::move(held)};
+}
+
+// Creates a file of its own security in the locked `directory`. One that
+// exists is the one a kept directory was checked to hold.
+bool PlaceFile(const std::wstring& directory, const wchar_t* name,
+               const std::wstring& sddl, std::string_view text) {
+  const Descriptor descriptor(sddl);
+  if (!descriptor) return false;
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.Get(), FALSE};
+  const std::wstring path = directory + L"\\" + name;
+  ScopedFileHandle file(Os().CreateFileW(path.c_str(), GENERIC_WRITE, 0,
+                                         &attributes, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return ::GetLastError() == ERROR_FILE_EXISTS;
+  DWORD written = 0;
+  if (!text.empty()) {
+    Os().WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()),
+                   &written, nullptr);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::wstring DataDirectoryPath() {
+  PWSTR folder = nullptr;
+  const HRESULT result =
+      Os().SHGetKnownFolderPath(kProgramDataFolder, 0, nullptr, &folder);
+  // The block must be freed even on failure (it is null then).
+  ScopedCoTaskMemory folder_owner(folder);
+  if (FAILED(result) || folder == nullptr) return std::wstring();
+  std::wstring path = folder;
+  path += L'\\';
+  path += kTunnelName;
+  return path;
+}
+
+std::wstring ConfigFilePath() {
+  std::wstring path = DataDirectoryPath();
+  if (path.empty()) return path;
+  path += L'\\';
+  path += kTunnelName;
+  path += L".conf";
+  return path;
+}
+
+std::wstring TunnelLogSddl(const std::wstring& user_sid) {
+  return L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;" + user_sid + L")";
+}
+
+std::wstring DataDirectorySddl(const std::wstring& user_sid) {
+  return kDirectorySddlHead + (kDirectorySddlUser + user_sid + L")") +
+         kDirectorySddlFiles + user_sid + L")";
+}
+
+std::wstring LockedDataDirectorySddl(const std::wstring& user_sid) {
+  return kDirectorySddlHead + (kDirectorySddlFiles + user_sid + L")");
+}
+
+std::vector<AccessEntry> DataDirectoryEntries(const std::wstring& user_sid) {
+  constexpr BYTE kAllow = ACCESS_ALLOWED_ACE_TYPE;
+  constexpr BYTE kAll = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+  constexpr BYTE kFiles = OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE;
+  return {{kAllow, kAll, FILE_ALL_ACCESS, kSystemSid},
+          {kAllow, kAll, FILE_ALL_ACCESS, kAdministratorsSid},
+          {kAllow, 0, kUserDirectoryAccess, user_sid},
+          {kAllow, kFiles, kCreatorFileAccess, kCreatorOwnerSid},
+          {kAllow, kFiles, FILE_GENERIC_READ, user_sid}};
+}
+
+DirectoryResult PrepareDataDirectory(const std::wstring& directory,
+                                     const std::wstring& user_sid) {
+  const Descriptor locked(LockedDataDirectorySddl(user_sid));
+  const Descriptor granted(DataDirectorySddl(user_sid));
+  if (!locked || !granted) return DirectoryResult::kNotSecured;
+  for (int round = 0; round < kRounds; ++round) {
+    // A new directory grants the user nothing from the moment it exists.
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), locked.Get(), FALSE};
+    ScopedFileHandle held;
+    if (Os().CreateDirectoryW(directory.c_str(), &attributes)) {
+      held = OpenObject(directory, kHoldAccess, kHoldShare);
+      if (!held || !IsRealDirectory(held.Get(), directory)) {
+        return DirectoryResult::kRefused;
+      }
+    } else {
+      if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+        return DirectoryResult::kRefused;
+      }
+      Existing existing = OpenExisting(directory, user_sid, locked.Get());
+      switch (existing.found) {
+        case Found::kKeep:
+          held = std::move(existing.handle);
+          break;
+        case Found::kAside:
+        case Found::kAsideOurs:
+          if (!MoveAside(existing.handle.Get(), directory,
+                         existing.found == Found::kAsideOurs)) {
+            return DirectoryResult::kRefused;
+          }
+          continue;
+        case Found::kBusy:
+        case Found::kNotAt:
+          return DirectoryResult::kRefused;
+        case Found::kNotSecured:
+          return DirectoryResult::kNotSecured;
+      }
+    }
+    // The user's entry comes last, on the held handle: until then nobody
+    // but SYSTEM and the Administrators can add to the directory.
+    if (!PlaceFile(directory, kDirectoryMarkerName, kDirectoryMarkerSddl,
+                   kMarkerText) ||
+        !PlaceFile(directory, kTunnelLogName, TunnelLogSddl(user_sid), "") ||
+        !SetOwnSecurity(held.Get(), granted.Get(), false)) {
+      return DirectoryResult::kNotSecured;
+    }
+    return DirectoryResult::kReady;
+  }
+  return DirectoryResult::kRefused;
+}
+
+void DeleteConfigInDataDirectory() {
+  const std::wstring directory = DataDirectoryPath();
+  if (directory.empty()) return;
+  // Held open while the file goes, so the directory cannot be swapped.
+  ScopedFileHandle real =
+      OpenObject(directory, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                 FILE_SHARE_READ | FILE_SHARE_WRITE);
+  if (!real || !IsRealDirectory(real.Get(), directory)) return;
+  ScopedFileHandle config =
+      OpenObject(ConfigFilePath(), DELETE | FILE_READ_ATTRIBUTES, kShareAll);
+  if (config) DeleteObject(config.Get());
+}
+
+}  // namespace tunnel_control

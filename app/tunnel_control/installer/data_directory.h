@@ -1,0 +1,84 @@
+// Where the tunnel's files live: %ProgramData%\VarnVPN and the configuration
+// file in it, and the access list that keeps that directory private to one
+// user besides SYSTEM and the Administrators.
+#ifndef APP_TUNNEL_CONTROL_INSTALLER_DATA_DIRECTORY_H_
+#define APP_TUNNEL_CONTROL_INSTALLER_DATA_DIRECTORY_H_
+
+#include <string>
+#include <vector>
+
+#include "app/tunnel_control/os/file_objects.h"
+
+namespace tunnel_control {
+
+// The tunnel's name: the data directory's name, the configuration file's
+// base name and the suffix of the service name.
+inline constexpr wchar_t kTunnelName[] = L"VarnVPN";
+
+// A small file that keeps the data directory from ever being empty: an
+// empty directory that the user may add files to could be turned into a
+// mount point.
+inline constexpr wchar_t kDirectoryMarkerName[] = L"keep.txt";
+inline constexpr wchar_t kDirectoryMarkerSddl[] =
+    L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
+
+// The tunnel library's log in the data directory. SYSTEM writes it, so the
+// user may read it but neither replace nor delete it: a link put in its
+// place would steer SYSTEM's writes into another file.
+inline constexpr wchar_t kTunnelLogName[] = L"log.bin";
+
+// What a data directory that is not exactly ours is renamed to, followed by
+// random hex digits: "%ProgramData%\VarnVPN.old-1f2e...".
+inline constexpr wchar_t kAsideInfix[] = L".old-";
+
+// Returns the data directory path, or an empty string when the program-data
+// folder cannot be looked up. Computed anew at every call.
+std::wstring DataDirectoryPath();
+
+// Returns the configuration file path, empty exactly when
+// DataDirectoryPath() is.
+std::wstring ConfigFilePath();
+
+// Builds the SDDL of the data directory for `user_sid`: owner Administrators
+// and a protected DACL granting SYSTEM and Administrators full control. The
+// user may list the directory and add files to it, but neither delete,
+// rename nor re-permission it. A file gives its creator modify rights and
+// the user read rights: the user's configuration is the user's to change,
+// the log SYSTEM writes is not.
+std::wstring DataDirectorySddl(const std::wstring& user_sid);
+
+// The same without the user's entry on the directory itself: what the
+// directory carries while the installer works in it.
+std::wstring LockedDataDirectorySddl(const std::wstring& user_sid);
+
+// DataDirectorySddl(user_sid) as the entries Windows reads back.
+std::vector<AccessEntry> DataDirectoryEntries(const std::wstring& user_sid);
+
+// Builds the SDDL of the tunnel's log for `user_sid`: owner Administrators,
+// SYSTEM and Administrators full control, the user read access.
+std::wstring TunnelLogSddl(const std::wstring& user_sid);
+
+enum class DirectoryResult {
+  kReady,
+  kRefused,     // held open by someone, not at its expected place, or its
+                // name taken again on every round
+  kNotSecured,  // its security could not be set or its files placed
+};
+
+// Builds the data directory for `user_sid`, or takes over the existing one
+// when it is exactly what this builds for that user. Anything else at that
+// name (a link, someone else's folder, another user's directory, foreign
+// files or subfolders) is renamed aside by handle, never entered, and what
+// it held is removed where that is safe. Nobody but SYSTEM and the
+// Administrators can open the directory for writing, add to it, mount it or
+// rename it until the user's entry is granted as the very last step.
+DirectoryResult PrepareDataDirectory(const std::wstring& directory,
+                                     const std::wstring& user_sid);
+
+// Deletes the configuration file, but only from the real data directory:
+// when the directory is a link, nothing is deleted.
+void DeleteConfigInDataDirectory();
+
+}  // namespace tunnel_control
+
+#endif  // APP_TUNNEL_CONTROL_INSTALLER_DATA_DIRECTORY_H_

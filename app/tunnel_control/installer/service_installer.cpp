@@ -1,0 +1,240 @@
+#include "app/tunnel_control/installer/service_installer.h"
+
+#include "app/tunnel_control/client/service_control.h"
+#include "app/tunnel_control/installer/data_directory.h"
+#include "app/tunnel_control/installer/install_location.h"
+#include "app/tunnel_control/installer/user_sid.h"
+#include "app/tunnel_control/os/platform.h"
+#include "app/tunnel_control/os/scoped_handles.h"
+
+namespace tunnel_control {
+namespace {
+
+constexpr wchar_t kServiceSddlPrefix[] =
+    L"D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)"
+    L"(A;;CCLCSWLOCRRC;;;IU)(A;;CCLCSWLOCRRC;;;SU)(A;;RPWPCCLCSWLOCRRC;;;";
+
+constexpr ULONGLONG kStopWaitMs = 10'000;
+constexpr DWORD kPollIntervalMs = 250;
+
+// True when `sid` names one user: it goes into both SDDLs as it stands.
+bool IsValidSidString(const std::wstring& sid) { return IsSingleUserSid(sid); }
+
+// Sends the stop control and waits up to 10 s for the stopped state. A
+// timeout is not an error: the service is deleted all the same.
+void StopAndWait(SC_HANDLE service) {
+  SERVICE_STATUS status{};
+  Os().ControlService(service, SERVICE_CONTROL_STOP, &status);
+  const ULONGLONG deadline = Os().GetTickCount64() + kStopWaitMs;
+  while (true) {
+    SERVICE_STATUS_PROCESS process_status{};
+    DWORD needed = 0;
+    if (Os().QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
+                                  reinterpret_cast<LPBYTE>(&process_status),
+                                  sizeof(process_status), &needed) &&
+        process_status.dwCurrentState == SERVICE_STOPPED) {
+      return;
+    }
+    if (Os().GetTickCount64() >= deadline) return;
+    Os().Sleep(kPollIntervalMs);
+  }
+}
+
+// Rights over a service beyond reading its state: starting, stopping,
+// pausing, reconfiguring, deleting and re-permissioning it.
+constexpr DWORD kServiceControlRights =
+    SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE |
+    SERVICE_CHANGE_CONFIG | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL |
+    GENERIC_WRITE | GENERIC_EXECUTE;
+
+SC_HANDLE CreateTunnelService(SC_HANDLE manager,
+                              const std::wstring& binary_path) {
+  return Os().CreateServiceW(manager, kTunnelServiceName, kServiceDisplayName,
+                             SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                             SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                             binary_path.c_str(), nullptr, nullptr,
+                             kServiceDependencies, nullptr, nullptr);
+}
+
+// The entries of the service's DACL, or nullopt when it cannot be read or
+// there is none.
+std::optional<std::vector<AccessEntry>> ServiceDacl(SC_HANDLE service) {
+  DWORD needed = 0;
+  Os().QueryServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, nullptr,
+                                  0, &needed);
+  if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) {
+    return std::nullopt;
+  }
+  std::vector<BYTE> buffer(needed);
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!Os().QueryServiceObjectSecurity(service, DACL_SECURITY_INFORMATION,
+                                       buffer.data(), needed, &needed) ||
+      !Os().GetSecurityDescriptorDacl(buffer.data(), &present, &dacl,
+                                      &defaulted) ||
+      !present || dacl == nullptr) {
+    return std::nullopt;
+  }
+  return AclEntries(dacl);
+}
+
+// Creates the service stopped, or stops the existing one and repairs its
+// definition. Returns 0 with `service` open, or the exit code.
+int CreateOrRepairService(SC_HANDLE manager, const std::wstring& binary_path,
+                          const std::wstring& user_sid,
+                          ScopedServiceHandle* service) {
+  service->Reset(CreateTunnelService(manager, binary_path));
+  if (*service) return kInstallSucceeded;
+  if (::GetLastError() != ERROR_SERVICE_EXISTS) return kInstallCreateFailed;
+
+  service->Reset(
+      Os().OpenServiceW(manager, kTunnelServiceName, SERVICE_ALL_ACCESS));
+  if (!*service) return kInstallOpenExistingFailed;
+  // A running tunnel holds its configuration open, which keeps an old data
+  // directory from being moved aside.
+  StopAndWait(service->Get());
+  if (GrantsOthersControl(ServiceDacl(service->Get()), user_sid)) {
+    // The service manager checks access only when a handle is opened: the
+    // previous user's handles keep their rights until the service is gone.
+    if (!Os().DeleteService(service->Get())) return kInstallReconfigureFailed;
+    service->Reset();
+    service->Reset(CreateTunnelService(manager, binary_path));
+    if (*service) return kInstallSucceeded;
+    return ::GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE
+               ? kInstallPreviousServiceMarked
+               : kInstallCreateFailed;
+  }
+  // Account and password stay as they are.
+  if (!Os().ChangeServiceConfigW(
+          service->Get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+          SERVICE_ERROR_NORMAL, binary_path.c_str(), nullptr, nullptr,
+          kServiceDependencies, nullptr, nullptr, kServiceDisplayName)) {
+    return kInstallReconfigureFailed;
+  }
+  return kInstallSucceeded;
+}
+
+}  // namespace
+
+std::wstring ExecutablePath() {
+  wchar_t buffer[MAX_PATH];
+  const DWORD length = Os().GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  // A full buffer means the path was truncated; longer paths are not
+  // supported.
+  if (length == 0 || length >= MAX_PATH) return std::wstring();
+  return std::wstring(buffer, length);
+}
+
+std::wstring ServiceBinaryPath(const std::wstring& executable,
+                               const std::wstring& config_file) {
+  return L"\"" + executable + L"\" /service \"" + config_file + L"\"";
+}
+
+std::wstring ServiceSddl(const std::wstring& user_sid) {
+  return kServiceSddlPrefix + user_sid + L")";
+}
+
+bool GrantsOthersControl(const std::optional<std::vector<AccessEntry>>& dacl,
+                         const std::wstring& user_sid) {
+  // No DACL at all lets everyone do everything.
+  if (!dacl) return true;
+  for (const AccessEntry& entry : *dacl) {
+    if (entry.type != ACCESS_ALLOWED_ACE_TYPE &&
+        entry.type != ACCESS_ALLOWED_CALLBACK_ACE_TYPE &&
+        entry.type != ACCESS_ALLOWED_OBJECT_ACE_TYPE &&
+        entry.type != ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
+      continue;
+    }
+    if (entry.sid == kSystemSid || entry.sid == kAdministratorsSid ||
+        entry.sid == user_sid) {
+      continue;
+    }
+    if ((entry.mask & kServiceControlRights) != 0) return true;
+  }
+  return false;
+}
+
+int RunInstallMode(const std::wstring& user_sid) {
+  if (user_sid.empty() || !IsValidSidString(user_sid)) return kInstallBadSid;
+
+  const std::wstring data_directory = DataDirectoryPath();
+  const std::wstring config_file = ConfigFilePath();
+  const std::wstring started_as = ExecutablePath();
+  if (data_directory.empty() || config_file.empty() || started_as.empty()) {
+    return kInstallNoPath;
+  }
+  // The service runs this executable and the DLLs beside it as SYSTEM.
+  const std::wstring executable = ProtectedExecutablePath(started_as);
+  if (executable.empty()) return kInstallLocationUnprotected;
+
+  ScopedServiceHandle manager(
+      Os().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) return kInstallManagerUnavailable;
+
+  // The service first: a previous user's tunnel stops, and a service still
+  // marked for deletion ends the install before the directory changes.
+  ScopedServiceHandle service;
+  const int created = CreateOrRepairService(
+      manager.Get(), ServiceBinaryPath(executable, config_file), user_sid,
+      &service);
+  if (created != kInstallSucceeded) return created;
+
+  switch (PrepareDataDirectory(data_directory, user_sid)) {
+    case DirectoryResult::kReady:
+      break;
+    case DirectoryResult::kRefused:
+      return kInstallDirectoryFailed;
+    case DirectoryResult::kNotSecured:
+      return kInstallDirectoryDaclFailed;
+  }
+
+  SERVICE_SID_INFO sid_info{SERVICE_SID_TYPE_UNRESTRICTED};
+  // Wine does not implement this level (error 124); Windows does.
+  if (!Os().ChangeServiceConfig2W(service.Get(),
+                                  SERVICE_CONFIG_SERVICE_SID_INFO, &sid_info)) {
+    return kInstallSidTypeFailed;
+  }
+  std::wstring description = kServiceDescription;
+  SERVICE_DESCRIPTIONW description_info{description.data()};
+  Os().ChangeServiceConfig2W(service.Get(), SERVICE_CONFIG_DESCRIPTION,
+                             &description_info);
+
+  const std::wstring sddl = ServiceSddl(user_sid);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!Os().ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+    return kInstallSddlFailed;
+  }
+  ScopedLocalMemory descriptor_owner(descriptor);
+  if (!Os().SetServiceObjectSecurity(service.Get(), DACL_SECURITY_INFORMATION,
+                                     descriptor)) {
+    return kInstallServiceDaclFailed;
+  }
+  return kInstallSucceeded;
+}
+
+int RunUninstallMode() {
+  // First and always, so the private key goes even when the rest fails.
+  DeleteConfigInDataDirectory();
+
+  ScopedServiceHandle manager(
+      Os().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return kUninstallManagerUnavailable;
+
+  ScopedServiceHandle service(
+      Os().OpenServiceW(manager.Get(), kTunnelServiceName,
+                        DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS));
+  if (!service) {
+    return ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST
+               ? kUninstallSucceeded
+               : kUninstallOpenFailed;
+  }
+  StopAndWait(service.Get());
+  // The tunnel may have held the file open until it stopped.
+  DeleteConfigInDataDirectory();
+  const bool deleted = Os().DeleteService(service.Get()) != FALSE;
+  return deleted ? kUninstallSucceeded : kUninstallDeleteFailed;
+}
+
+}  // namespace tunnel_control

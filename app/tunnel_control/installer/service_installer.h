@@ -1,0 +1,83 @@
+// The bodies of the one-shot "/tunnel-install" and "/tunnel-uninstall" run
+// modes: the protected data directory and the tunnel service's definition.
+#ifndef APP_TUNNEL_CONTROL_INSTALLER_SERVICE_INSTALLER_H_
+#define APP_TUNNEL_CONTROL_INSTALLER_SERVICE_INSTALLER_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/tunnel_control/os/file_objects.h"
+
+namespace tunnel_control {
+
+// Exit codes of RunInstallMode.
+enum InstallExitCode : int {
+  kInstallSucceeded = 0,
+  kInstallBadSid = 10,
+  kInstallNoPath = 11,
+  kInstallDirectoryFailed = 12,
+  kInstallDirectoryDaclFailed = 13,
+  kInstallManagerUnavailable = 14,
+  kInstallCreateFailed = 15,
+  kInstallOpenExistingFailed = 16,
+  kInstallReconfigureFailed = 17,
+  kInstallSidTypeFailed = 18,
+  kInstallSddlFailed = 19,
+  kInstallServiceDaclFailed = 20,
+  kInstallLocationUnprotected = 21,
+  // The previous user's service was deleted, but someone holds it open.
+  kInstallPreviousServiceMarked = 22,
+};
+
+// Exit codes of RunUninstallMode.
+enum UninstallExitCode : int {
+  kUninstallSucceeded = 0,
+  kUninstallManagerUnavailable = 30,
+  kUninstallOpenFailed = 31,
+  kUninstallDeleteFailed = 32,
+};
+
+inline constexpr wchar_t kServiceDisplayName[] = L"Varn VPN Tunnel";
+inline constexpr wchar_t kServiceDescription[] =
+    L"Varn VPN WireGuard tunnel (managed by the Varn VPN app).";
+// The double-NUL-terminated dependency list: the literal adds the last NUL.
+inline constexpr wchar_t kServiceDependencies[] = L"Nsi\0TcpIp\0";
+
+// Returns the running executable's full path, or an empty string when the
+// lookup fails or the path does not fit 259 characters.
+std::wstring ExecutablePath();
+
+// Returns the service's command line: the quoted executable, "/service" and
+// the quoted configuration file path.
+std::wstring ServiceBinaryPath(const std::wstring& executable,
+                               const std::wstring& config_file);
+
+// Returns the service's SDDL: SYSTEM and Administrators manage it, every
+// interactive user may read its state, and `user_sid` may also start and
+// stop it.
+std::wstring ServiceSddl(const std::wstring& user_sid);
+
+// True when `dacl` (a service's, null when absent) lets anyone but SYSTEM,
+// the Administrators and `user_sid` more than read the service's state: a
+// previous user's start and stop rights, for example.
+bool GrantsOthersControl(const std::optional<std::vector<AccessEntry>>& dacl,
+                         const std::wstring& user_sid);
+
+// Creates or repairs the tunnel service for `user_sid`, stopped, and
+// prepares the data directory for that user. A service that grants another
+// user control is deleted and created anew, so that user's open handles lose
+// their power. Refuses, before anything changes, when the executable does
+// not live where only trusted principals can change it.
+// Returns an InstallExitCode.
+int RunInstallMode(const std::wstring& user_sid);
+
+// Deletes the configuration file (from the real data directory only), stops
+// the tunnel service, deletes the file again (a running tunnel may have held
+// it open) and deletes the service.
+// Returns an UninstallExitCode.
+int RunUninstallMode();
+
+}  // namespace tunnel_control
+
+#endif  // APP_TUNNEL_CONTROL_INSTALLER_SERVICE_INSTALLER_H_
