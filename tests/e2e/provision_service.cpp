@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/tunnel_control/client/service_control.h"
-#include "app/tunnel_control/installer/data_directory.h"
+#include "app/tunnel_control/common/tunnel_names.h"
+#include "app/tunnel_control/common/tunnel_paths.h"
 #include "app/tunnel_control/installer/service_installer.h"
 #include "app/tunnel_control/os/scoped_handles.h"
 #include "win/windows_api.h"

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "app/tunnel_control/channel/operation_runner.h"
 #include "app/tunnel_control/channel/tunnel_channel.h"
 #include "app/tunnel_control/common/op_error.h"
 #include "codec/encodable_value.h"

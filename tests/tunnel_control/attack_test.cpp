@@ -13,6 +13,7 @@
 
 #include "app/tunnel_control/client/service_control.h"
 #include "app/tunnel_control/common/op_error.h"
+#include "app/tunnel_control/common/tunnel_names.h"
 #include "app/tunnel_control/installer/service_installer.h"
 #include "app/tunnel_control/os/file_objects.h"
 #include "app/tunnel_control/service_host/service_host.h"

@@ -17,6 +17,7 @@
 #include "app/tunnel_control/client/service_control.h"
 #include "app/tunnel_control/common/error_texts.h"
 #include "app/tunnel_control/common/op_error.h"
+#include "app/tunnel_control/common/tunnel_names.h"
 #include "app/tunnel_control/installer/service_installer.h"
 #include "tests/tunnel_control/simulated_platform.h"
 

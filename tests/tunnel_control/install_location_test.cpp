@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/tunnel_control/os/well_known_sids.h"
+
 namespace tunnel_control {
 namespace {
 

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "app/tunnel_control/common/op_error.h"
+#include "app/tunnel_control/common/service_wait.h"
+#include "app/tunnel_control/common/tunnel_names.h"
 #include "tests/tunnel_control/simulated_platform.h"
 
 namespace tunnel_control {

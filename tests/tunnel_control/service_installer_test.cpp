@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "app/tunnel_control/common/tunnel_paths.h"
 #include "tests/tunnel_control/simulated_platform.h"
 
 namespace tunnel_control {

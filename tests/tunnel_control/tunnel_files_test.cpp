@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/tunnel_control/client/tunnel_config.h"
+#include "app/tunnel_control/common/tunnel_paths.h"
 #include "app/tunnel_control/installer/data_directory.h"
 #include "tests/tunnel_control/simulated_platform.h"
 

@@ -4,6 +4,8 @@
 
 #include "app/tunnel_control/client/service_control.h"
 #include "app/tunnel_control/client/tunnel_config.h"
+#include "app/tunnel_control/common/tunnel_names.h"
+#include "app/tunnel_control/common/tunnel_paths.h"
 #include "app/tunnel_control/installer/data_directory.h"
 #include "app/tunnel_control/os/scoped_handles.h"
 

@@ -8,6 +8,7 @@
 
 #include "app/tunnel_control/client/service_control.h"
 #include "app/tunnel_control/common/op_error.h"
+#include "app/tunnel_control/common/tunnel_paths.h"
 #include "app/tunnel_control/installer/data_directory.h"
 #include "tests/tunnel_wine/provisioned_service.h"
 

@@ -4,9 +4,10 @@
 #include <thread>
 #include <utility>
 
-#include "app/tunnel_control/channel/tunnel_channel.h"
-
 namespace tunnel_control {
+
+std::atomic<bool> operation_in_progress{false};
+
 namespace {
 
 // Runs the job's operation, releases the guard and posts the reply task.

@@ -3,6 +3,7 @@
 #ifndef APP_TUNNEL_CONTROL_CHANNEL_OPERATION_RUNNER_H_
 #define APP_TUNNEL_CONTROL_CHANNEL_OPERATION_RUNNER_H_
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -13,6 +14,10 @@
 #include "win/windows_api.h"
 
 namespace tunnel_control {
+
+// Set while a "connect" or "disconnect" runs; keeps at most one operation
+// running. The channel handler sets it, the runner clears it.
+extern std::atomic<bool> operation_in_progress;
 
 // The work of one "connect" or "disconnect": returns true on success, or
 // false after filling the record it is given (never null).

@@ -9,8 +9,6 @@
 
 namespace tunnel_control {
 
-std::atomic<bool> operation_in_progress{false};
-
 namespace {
 
 using flutter::EncodableValue;

@@ -3,7 +3,6 @@
 #ifndef APP_TUNNEL_CONTROL_CHANNEL_TUNNEL_CHANNEL_H_
 #define APP_TUNNEL_CONTROL_CHANNEL_TUNNEL_CHANNEL_H_
 
-#include <atomic>
 #include <memory>
 #include <string>
 
@@ -15,10 +14,6 @@
 #include "win/windows_api.h"
 
 namespace tunnel_control {
-
-// Set while a "connect" or "disconnect" runs; keeps at most one operation
-// running. Set by the channel handler, cleared by the operation runner.
-extern std::atomic<bool> operation_in_progress;
 
 // Installs the tunnel handler on `messenger`. Replies of long operations are
 // posted to `window`, the application's top-level window.

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/tunnel_control/common/error_texts.h"
-#include "app/tunnel_control/installer/service_installer.h"
+#include "app/tunnel_control/common/tunnel_paths.h"
 #include "app/tunnel_control/os/platform.h"
 #include "app/tunnel_control/os/scoped_handles.h"
 

@@ -3,6 +3,8 @@
 #include "app/tunnel_control/client/elevated_install.h"
 #include "app/tunnel_control/client/tunnel_config.h"
 #include "app/tunnel_control/common/error_texts.h"
+#include "app/tunnel_control/common/service_wait.h"
+#include "app/tunnel_control/common/tunnel_names.h"
 #include "app/tunnel_control/os/platform.h"
 #include "app/tunnel_control/os/scoped_handles.h"
 
@@ -16,8 +18,6 @@ constexpr DWORD kConnectAccess =
 constexpr DWORD kDisconnectAccess = SERVICE_QUERY_STATUS | SERVICE_STOP;
 constexpr DWORD kStageAccess = SERVICE_QUERY_STATUS;
 
-constexpr ULONGLONG kPollIntervalMs = 250;
-constexpr ULONGLONG kStopWaitMs = 10'000;
 constexpr ULONGLONG kStartWaitMs = 15'000;
 
 constexpr char kTunnelFailedMessage[] =
@@ -54,17 +54,6 @@ bool SendStop(SC_HANDLE service) {
   return Os().ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
 }
 
-// Polls until the service reads `target` or `timeout_ms` has passed.
-// Returns true when the state was reached.
-bool WaitForState(SC_HANDLE service, DWORD target, ULONGLONG timeout_ms) {
-  const ULONGLONG deadline = Os().GetTickCount64() + timeout_ms;
-  for (;;) {
-    if (QueryServiceState(service) == target) return true;
-    if (Os().GetTickCount64() >= deadline) return false;
-    Os().Sleep(static_cast<DWORD>(kPollIntervalMs));
-  }
-}
-
 // Stops a previous instance, writes the configuration and starts the service
 // on an open `service`; `retried` tells whether an elevated install already
 // ran in this connect.
@@ -73,7 +62,8 @@ Attempt RestartWithConfig(SC_HANDLE service, const std::string& config_text,
   const DWORD state = QueryServiceState(service);
   if (state == SERVICE_START_PENDING || state == SERVICE_RUNNING) {
     SendStop(service);  // Its result is ignored: only the wait decides.
-    if (!WaitForState(service, SERVICE_STOPPED, kStopWaitMs)) {
+    if (WaitForServiceState(service, {SERVICE_STOPPED}, kStopWaitMs) !=
+        SERVICE_STOPPED) {
       SetOpError(error, "stop_failed",
                  "Timed out stopping the previous tunnel");
       return Attempt::kFailed;
@@ -97,13 +87,9 @@ Attempt RestartWithConfig(SC_HANDLE service, const std::string& config_text,
     return Attempt::kFailed;
   }
 
-  const ULONGLONG deadline = Os().GetTickCount64() + kStartWaitMs;
-  for (;;) {
-    const DWORD current = QueryServiceState(service);
-    if (current == SERVICE_RUNNING) return Attempt::kSucceeded;
-    if (current == SERVICE_STOPPED) break;
-    if (Os().GetTickCount64() >= deadline) break;
-    Os().Sleep(static_cast<DWORD>(kPollIntervalMs));
+  if (WaitForServiceState(service, {SERVICE_RUNNING, SERVICE_STOPPED},
+                          kStartWaitMs) == SERVICE_RUNNING) {
+    return Attempt::kSucceeded;
   }
   // A service still pending at the deadline is left as it is.
   DeleteTunnelConfig();
@@ -185,7 +171,7 @@ bool DisconnectTunnel(OpError* error) {
   }
 
   // A stop slower than the wait still counts as a disconnect.
-  WaitForState(service.Get(), SERVICE_STOPPED, kStopWaitMs);
+  WaitForServiceState(service.Get(), {SERVICE_STOPPED}, kStopWaitMs);
   DeleteTunnelConfig();
   return true;
 }
@@ -205,17 +191,6 @@ std::string QueryTunnelStage() {
     default:
       return "disconnected";
   }
-}
-
-DWORD QueryServiceState(SC_HANDLE service) {
-  SERVICE_STATUS_PROCESS status{};
-  DWORD needed = 0;
-  if (!Os().QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
-                                 reinterpret_cast<BYTE*>(&status),
-                                 sizeof(status), &needed)) {
-    return 0;
-  }
-  return status.dwCurrentState;
 }
 
 }  // namespace tunnel_control

@@ -6,12 +6,7 @@
 #include <string>
 
 #include "app/tunnel_control/common/op_error.h"
-#include "win/windows_api.h"
-
 namespace tunnel_control {
-
-// The Windows service that runs the tunnel.
-inline constexpr wchar_t kTunnelServiceName[] = L"WireGuardTunnel$VarnVPN";
 
 // Writes `config_text` to the configuration file, installs or repairs the
 // service through the elevated installer when needed, (re)starts the service
@@ -26,10 +21,6 @@ bool DisconnectTunnel(OpError* error);
 // Returns "disconnected", "connecting", "connected" or "disconnecting" from
 // the service's current state. Never fails.
 std::string QueryTunnelStage();
-
-// Returns the current state of the open `service`, or 0 when the status
-// query fails.
-DWORD QueryServiceState(SC_HANDLE service);
 
 }  // namespace tunnel_control
 

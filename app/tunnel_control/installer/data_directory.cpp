@@ -4,19 +4,15 @@
 #include <string_view>
 #include <utility>
 
+#include "app/tunnel_control/common/tunnel_names.h"
+#include "app/tunnel_control/common/tunnel_paths.h"
 #include "app/tunnel_control/os/file_objects.h"
 #include "app/tunnel_control/os/platform.h"
 #include "app/tunnel_control/os/scoped_handles.h"
+#include "app/tunnel_control/os/well_known_sids.h"
 
 namespace tunnel_control {
 namespace {
-
-// FOLDERID_ProgramData, spelled out so no GUID library has to be linked.
-constexpr GUID kProgramDataFolder = {
-    0x62AB5D82,
-    0xFDC1,
-    0x4DC3,
-    {0xA9, 0xDD, 0x07, 0x0D, 0x1D, 0x49, 0x5D, 0x97}};
 
 // SYSTEM and the Administrators own the directory and all it holds. A file
 // made in it gives its creator modify rights (0x1301BF) through CREATOR
@@ -30,7 +26,6 @@ constexpr wchar_t kDirectorySddlFiles[] =
     L"(A;OIIO;0x1301BF;;;CO)(A;OIIO;FR;;;";
 constexpr DWORD kUserDirectoryAccess = 0x1200AB;
 constexpr DWORD kCreatorFileAccess = 0x1301BF;
-constexpr wchar_t kCreatorOwnerSid[] = L"S-1-3-0";
 
 constexpr char kMarkerText[] =
     "This folder belongs to the Varn VPN tunnel service.\r\n";
@@ -248,28 +243,6 @@ bool PlaceFile(const std::wstring& directory, const wchar_t* name,
 }
 
 }  // namespace
-
-std::wstring DataDirectoryPath() {
-  PWSTR folder = nullptr;
-  const HRESULT result =
-      Os().SHGetKnownFolderPath(kProgramDataFolder, 0, nullptr, &folder);
-  // The block must be freed even on failure (it is null then).
-  ScopedCoTaskMemory folder_owner(folder);
-  if (FAILED(result) || folder == nullptr) return std::wstring();
-  std::wstring path = folder;
-  path += L'\\';
-  path += kTunnelName;
-  return path;
-}
-
-std::wstring ConfigFilePath() {
-  std::wstring path = DataDirectoryPath();
-  if (path.empty()) return path;
-  path += L'\\';
-  path += kTunnelName;
-  path += L".conf";
-  return path;
-}
 
 std::wstring TunnelLogSddl(const std::wstring& user_sid) {
   return L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;" + user_sid + L")";

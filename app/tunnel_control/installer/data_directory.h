@@ -1,6 +1,6 @@
-// Where the tunnel's files live: %ProgramData%\VarnVPN and the configuration
-// file in it, and the access list that keeps that directory private to one
-// user besides SYSTEM and the Administrators.
+// The tunnel's data directory as the installer builds it: the access list
+// that keeps it private to one user besides SYSTEM and the Administrators,
+// the files placed in it, and the configuration file's removal.
 #ifndef APP_TUNNEL_CONTROL_INSTALLER_DATA_DIRECTORY_H_
 #define APP_TUNNEL_CONTROL_INSTALLER_DATA_DIRECTORY_H_
 
@@ -11,10 +11,6 @@
 
 namespace tunnel_control {
 
-// The tunnel's name: the data directory's name, the configuration file's
-// base name and the suffix of the service name.
-inline constexpr wchar_t kTunnelName[] = L"VarnVPN";
-
 // A small file that keeps the data directory from ever being empty: an
 // empty directory that the user may add files to could be turned into a
 // mount point.
@@ -22,22 +18,9 @@ inline constexpr wchar_t kDirectoryMarkerName[] = L"keep.txt";
 inline constexpr wchar_t kDirectoryMarkerSddl[] =
     L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
 
-// The tunnel library's log in the data directory. SYSTEM writes it, so the
-// user may read it but neither replace nor delete it: a link put in its
-// place would steer SYSTEM's writes into another file.
-inline constexpr wchar_t kTunnelLogName[] = L"log.bin";
-
 // What a data directory that is not exactly ours is renamed to, followed by
 // random hex digits: "%ProgramData%\VarnVPN.old-1f2e...".
 inline constexpr wchar_t kAsideInfix[] = L".old-";
-
-// Returns the data directory path, or an empty string when the program-data
-// folder cannot be looked up. Computed anew at every call.
-std::wstring DataDirectoryPath();
-
-// Returns the configuration file path, empty exactly when
-// DataDirectoryPath() is.
-std::wstring ConfigFilePath();
 
 // Builds the SDDL of the data directory for `user_sid`: owner Administrators
 // and a protected DACL granting SYSTEM and Administrators full control. The

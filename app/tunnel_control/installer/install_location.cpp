@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "app/tunnel_control/os/well_known_sids.h"
+
 namespace tunnel_control {
 namespace {
 
@@ -15,8 +17,6 @@ constexpr DWORD kAppFileForbidden = kChangeItself | FILE_WRITE_DATA |
                                     FILE_WRITE_ATTRIBUTES;
 // Renaming or deleting the folder or its children redirects the path below.
 constexpr DWORD kFolderAboveForbidden = kChangeItself | FILE_DELETE_CHILD;
-
-constexpr wchar_t kOwnerRightsSid[] = L"S-1-3-4";
 
 bool IsTrusted(const std::wstring& sid) {
   return sid == kSystemSid || sid == kAdministratorsSid ||

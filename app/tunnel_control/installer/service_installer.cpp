@@ -1,11 +1,14 @@
 #include "app/tunnel_control/installer/service_installer.h"
 
-#include "app/tunnel_control/client/service_control.h"
+#include "app/tunnel_control/common/service_wait.h"
+#include "app/tunnel_control/common/tunnel_names.h"
+#include "app/tunnel_control/common/tunnel_paths.h"
 #include "app/tunnel_control/installer/data_directory.h"
 #include "app/tunnel_control/installer/install_location.h"
 #include "app/tunnel_control/installer/user_sid.h"
 #include "app/tunnel_control/os/platform.h"
 #include "app/tunnel_control/os/scoped_handles.h"
+#include "app/tunnel_control/os/well_known_sids.h"
 
 namespace tunnel_control {
 namespace {
@@ -13,9 +16,6 @@ namespace {
 constexpr wchar_t kServiceSddlPrefix[] =
     L"D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)"
     L"(A;;CCLCSWLOCRRC;;;IU)(A;;CCLCSWLOCRRC;;;SU)(A;;RPWPCCLCSWLOCRRC;;;";
-
-constexpr ULONGLONG kStopWaitMs = 10'000;
-constexpr DWORD kPollIntervalMs = 250;
 
 // True when `sid` names one user: it goes into both SDDLs as it stands.
 bool IsValidSidString(const std::wstring& sid) { return IsSingleUserSid(sid); }
@@ -25,19 +25,7 @@ bool IsValidSidString(const std::wstring& sid) { return IsSingleUserSid(sid); }
 void StopAndWait(SC_HANDLE service) {
   SERVICE_STATUS status{};
   Os().ControlService(service, SERVICE_CONTROL_STOP, &status);
-  const ULONGLONG deadline = Os().GetTickCount64() + kStopWaitMs;
-  while (true) {
-    SERVICE_STATUS_PROCESS process_status{};
-    DWORD needed = 0;
-    if (Os().QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
-                                  reinterpret_cast<LPBYTE>(&process_status),
-                                  sizeof(process_status), &needed) &&
-        process_status.dwCurrentState == SERVICE_STOPPED) {
-      return;
-    }
-    if (Os().GetTickCount64() >= deadline) return;
-    Os().Sleep(kPollIntervalMs);
-  }
+  WaitForServiceState(service, {SERVICE_STOPPED}, kStopWaitMs);
 }
 
 // Rights over a service beyond reading its state: starting, stopping,
@@ -116,15 +104,6 @@ int CreateOrRepairService(SC_HANDLE manager, const std::wstring& binary_path,
 }
 
 }  // namespace
-
-std::wstring ExecutablePath() {
-  wchar_t buffer[MAX_PATH];
-  const DWORD length = Os().GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-  // A full buffer means the path was truncated; longer paths are not
-  // supported.
-  if (length == 0 || length >= MAX_PATH) return std::wstring();
-  return std::wstring(buffer, length);
-}
 
 std::wstring ServiceBinaryPath(const std::wstring& executable,
                                const std::wstring& config_file) {

@@ -44,10 +44,6 @@ inline constexpr wchar_t kServiceDescription[] =
 // The double-NUL-terminated dependency list: the literal adds the last NUL.
 inline constexpr wchar_t kServiceDependencies[] = L"Nsi\0TcpIp\0";
 
-// Returns the running executable's full path, or an empty string when the
-// lookup fails or the path does not fit 259 characters.
-std::wstring ExecutablePath();
-
 // Returns the service's command line: the quoted executable, "/service" and
 // the quoted configuration file path.
 std::wstring ServiceBinaryPath(const std::wstring& executable,

@@ -12,11 +12,6 @@
 
 namespace tunnel_control {
 
-inline constexpr wchar_t kSystemSid[] = L"S-1-5-18";
-inline constexpr wchar_t kAdministratorsSid[] = L"S-1-5-32-544";
-inline constexpr wchar_t kTrustedInstallerSid[] =
-    L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-
 // One entry of a DACL. `sid` is empty for entry types whose trustee is not
 // read (object and compound entries).
 struct AccessEntry {

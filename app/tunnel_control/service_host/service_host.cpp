@@ -1,7 +1,6 @@
 #include "app/tunnel_control/service_host/service_host.h"
 
-#include "app/tunnel_control/installer/data_directory.h"
-#include "app/tunnel_control/installer/service_installer.h"
+#include "app/tunnel_control/common/tunnel_paths.h"
 #include "app/tunnel_control/os/file_objects.h"
 #include "app/tunnel_control/os/platform.h"
 

@@ -1,0 +1,49 @@
+#include "app/tunnel_control/common/tunnel_paths.h"
+
+#include "app/tunnel_control/common/tunnel_names.h"
+#include "app/tunnel_control/os/scoped_handles.h"
+
+namespace tunnel_control {
+namespace {
+
+// FOLDERID_ProgramData, spelled out so no GUID library has to be linked.
+constexpr GUID kProgramDataFolder = {
+    0x62AB5D82,
+    0xFDC1,
+    0x4DC3,
+    {0xA9, 0xDD, 0x07, 0x0D, 0x1D, 0x49, 0x5D, 0x97}};
+
+}  // namespace
+
+std::wstring ExecutablePath() {
+  wchar_t buffer[MAX_PATH];
+  const DWORD length = Os().GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  // A full buffer means the path was truncated; longer paths are not
+  // supported.
+  if (length == 0 || length >= MAX_PATH) return std::wstring();
+  return std::wstring(buffer, length);
+}
+
+std::wstring DataDirectoryPath() {
+  PWSTR folder = nullptr;
+  const HRESULT result =
+      Os().SHGetKnownFolderPath(kProgramDataFolder, 0, nullptr, &folder);
+  // The block must be freed even on failure (it is null then).
+  ScopedCoTaskMemory folder_owner(folder);
+  if (FAILED(result) || folder == nullptr) return std::wstring();
+  std::wstring path = folder;
+  path += L'\\';
+  path += kTunnelName;
+  return path;
+}
+
+std::wstring ConfigFilePath() {
+  std::wstring path = DataDirectoryPath();
+  if (path.empty()) return path;
+  path += L'\\';
+  path += kTunnelName;
+  path += L".conf";
+  return path;
+}
+
+}  // namespace tunnel_control
