@@ -11,9 +11,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/tunnel_control/common/tunnel_names.h"
 #include "app/tunnel_control/common/tunnel_paths.h"
-#include "app/tunnel_control/installer/service_installer.h"
+#include "app/tunnel_control/installer/service_definition.h"
 #include "app/tunnel_control/os/scoped_handles.h"
 #include "win/windows_api.h"
 
@@ -38,30 +37,30 @@ int Provision(const std::wstring& exe, const std::wstring& user_sid) {
   ScopedServiceHandle manager(
       ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return Fail(3, "OpenSCManagerW");
-  const std::wstring binary_path =
-      tunnel_control::ServiceBinaryPath(exe, tunnel_control::ConfigFilePath());
+  const tunnel_control::ServiceDefinition definition =
+      tunnel_control::TunnelServiceDefinition(
+          exe, tunnel_control::ConfigFilePath(), user_sid);
   ScopedServiceHandle service(::CreateServiceW(
-      manager.Get(), tunnel_control::kTunnelServiceName,
-      tunnel_control::kServiceDisplayName, SERVICE_ALL_ACCESS,
-      SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-      binary_path.c_str(), nullptr, nullptr,
-      tunnel_control::kServiceDependencies, nullptr, nullptr));
+      manager.Get(), definition.name.c_str(), definition.display_name.c_str(),
+      SERVICE_ALL_ACCESS, definition.service_type, definition.start_type,
+      definition.error_control, definition.binary_path.c_str(), nullptr,
+      nullptr, definition.dependencies.c_str(), nullptr, nullptr));
   if (!service) {
     if (::GetLastError() != ERROR_SERVICE_EXISTS) {
       return Fail(4, "CreateServiceW");
     }
-    service.Reset(::OpenServiceW(
-        manager.Get(), tunnel_control::kTunnelServiceName, SERVICE_ALL_ACCESS));
+    service.Reset(::OpenServiceW(manager.Get(), definition.name.c_str(),
+                                 SERVICE_ALL_ACCESS));
     if (!service ||
-        !::ChangeServiceConfigW(service.Get(), SERVICE_WIN32_OWN_PROCESS,
-                                SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                binary_path.c_str(), nullptr, nullptr,
-                                tunnel_control::kServiceDependencies, nullptr,
-                                nullptr, tunnel_control::kServiceDisplayName)) {
+        !::ChangeServiceConfigW(
+            service.Get(), definition.service_type, definition.start_type,
+            definition.error_control, definition.binary_path.c_str(), nullptr,
+            nullptr, definition.dependencies.c_str(), nullptr, nullptr,
+            definition.display_name.c_str())) {
       return Fail(4, "reconfiguring the existing service");
     }
   }
-  std::wstring description = tunnel_control::kServiceDescription;
+  std::wstring description = definition.description;
   SERVICE_DESCRIPTIONW description_info{description.data()};
   if (!::ChangeServiceConfig2W(service.Get(), SERVICE_CONFIG_DESCRIPTION,
                                &description_info)) {
@@ -70,8 +69,7 @@ int Provision(const std::wstring& exe, const std::wstring& user_sid) {
 
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          tunnel_control::ServiceSddl(user_sid).c_str(), SDDL_REVISION_1,
-          &descriptor, nullptr)) {
+          definition.sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
     return Fail(5, "converting the service SDDL");
   }
   ScopedLocalMemory descriptor_owner(descriptor);

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/tunnel_control/common/op_error.h"
@@ -116,6 +118,43 @@ TEST_F(ServiceControlTest, EachOperationAsksForItsOwnAccessAndClosesInOrder) {
 }
 
 // --- Connect: elevation ------------------------------------------------
+
+TEST(ConnectDecisionTest, ElevatesOnceAndOnlyWhereTheInstallerCanHelp) {
+  using A = ConnectAction;
+  using S = ConnectStep;
+  struct Row {
+    S step;
+    bool succeeded;
+    DWORD error;
+    bool installed;
+    A action;
+  };
+  const Row rows[] = {
+      {S::kOpenService, true, ERROR_SUCCESS, false, A::kGoOn},
+      {S::kOpenService, true, ERROR_SUCCESS, true, A::kGoOn},
+      {S::kOpenService, false, ERROR_SERVICE_DOES_NOT_EXIST, false,
+       A::kElevate},
+      {S::kOpenService, false, ERROR_ACCESS_DENIED, false, A::kElevate},
+      {S::kOpenService, false, ERROR_SERVICE_DOES_NOT_EXIST, true, A::kFail},
+      {S::kOpenService, false, ERROR_ACCESS_DENIED, true, A::kFail},
+      {S::kOpenService, false, ERROR_INVALID_NAME, false, A::kFail},
+      {S::kWriteConfig, true, ERROR_SUCCESS, true, A::kGoOn},
+      {S::kWriteConfig, false, ERROR_SUCCESS, false, A::kElevate},
+      {S::kWriteConfig, false, ERROR_SUCCESS, true, A::kFail},
+      {S::kStartService, true, ERROR_SUCCESS, true, A::kGoOn},
+      {S::kStartService, false, ERROR_ACCESS_DENIED, false, A::kElevate},
+      {S::kStartService, false, ERROR_ACCESS_DENIED, true, A::kFail},
+      {S::kStartService, false, ERROR_SERVICE_DOES_NOT_EXIST, false, A::kFail},
+      {S::kStartService, false, ERROR_SERVICE_DISABLED, false, A::kFail},
+  };
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const Row& row = rows[i];
+    EXPECT_EQ(
+        NextConnectAction(row.step, row.succeeded, row.error, row.installed),
+        row.action)
+        << "row " << i;
+  }
+}
 
 TEST_F(ServiceControlTest, FirstConnectInstallsElevatedThenWritesAndStarts) {
   InstallerInstalls();
@@ -427,31 +466,29 @@ TEST_F(ServiceControlTest, DisconnectNeedsNoStartRight) {
 
 // --- Stage -------------------------------------------------------------------
 
-struct StageCase {
-  DWORD state;
-  const char* stage;
-};
-
-class StageTest : public ServiceControlTest,
-                  public ::testing::WithParamInterface<StageCase> {};
-
-TEST_P(StageTest, MapsTheServiceState) {
-  SimulatedPlatform::Service& s = Installed();
-  s.state = GetParam().state;
-  // Any interactive user may read the stage: only the query right is needed.
-  s.denied_access = SERVICE_ALL_ACCESS & ~SERVICE_QUERY_STATUS;
-  EXPECT_EQ(QueryTunnelStage(), GetParam().stage);
+TEST(StageForStateTest, OnlyStartingRunningAndStoppingShowAsSuch) {
+  const std::pair<DWORD, std::string> rows[] = {
+      {SERVICE_STOPPED, "disconnected"},
+      {SERVICE_START_PENDING, "connecting"},
+      {SERVICE_STOP_PENDING, "disconnecting"},
+      {SERVICE_RUNNING, "connected"},
+      {SERVICE_CONTINUE_PENDING, "disconnected"},
+      {SERVICE_PAUSE_PENDING, "disconnected"},
+      {SERVICE_PAUSED, "disconnected"},
+      {0, "disconnected"},  // the state could not be read
+  };
+  for (const auto& [state, stage] : rows) {
+    EXPECT_EQ(StageForState(state), stage) << state;
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryState, StageTest,
-    ::testing::Values(StageCase{SERVICE_STOPPED, "disconnected"},
-                      StageCase{SERVICE_START_PENDING, "connecting"},
-                      StageCase{SERVICE_STOP_PENDING, "disconnecting"},
-                      StageCase{SERVICE_RUNNING, "connected"},
-                      StageCase{SERVICE_CONTINUE_PENDING, "disconnected"},
-                      StageCase{SERVICE_PAUSE_PENDING, "disconnected"},
-                      StageCase{SERVICE_PAUSED, "disconnected"}));
+TEST_F(ServiceControlTest, StageNeedsOnlyTheQueryRight) {
+  SimulatedPlatform::Service& s = Installed();
+  s.state = SERVICE_START_PENDING;
+  // Any interactive user may read the stage: only the query right is needed.
+  s.denied_access = SERVICE_ALL_ACCESS & ~SERVICE_QUERY_STATUS;
+  EXPECT_EQ(QueryTunnelStage(), "connecting");
+}
 
 TEST_F(ServiceControlTest, StageIsDisconnectedWhenAnythingCannotBeRead) {
   EXPECT_EQ(QueryTunnelStage(), "disconnected");  // no service

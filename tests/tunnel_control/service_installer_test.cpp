@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/tunnel_control/common/tunnel_paths.h"
+#include "app/tunnel_control/installer/service_definition.h"
 #include "tests/tunnel_control/simulated_platform.h"
 
 namespace tunnel_control {
@@ -43,16 +44,38 @@ class InstallTest : public ::testing::Test {
   SimulatedPlatform sim_;
 };
 
-TEST_F(InstallTest, PureBuildersMatchTheServiceDefinition) {
-  EXPECT_EQ(ServiceBinaryPath(L"C:\\Program Files\\Varn VPN\\varn_vpn.exe",
-                              kConfigPath),
-            kBinaryPath);
+TEST(ServiceDefinitionTest, FollowsTheExecutableAndTheUser) {
+  const std::wstring dependencies(L"Nsi\0TcpIp\0\0", 11);
+  const std::wstring display = L"Varn VPN Tunnel";
+  const std::wstring description =
+      L"Varn VPN WireGuard tunnel (managed by the Varn VPN app).";
+  struct Row {
+    std::wstring executable;
+    std::wstring user;
+    ServiceDefinition definition;
+  };
+  const Row rows[] = {
+      {L"C:\\Program Files\\Varn VPN\\varn_vpn.exe",
+       kUserA,
+       {kServiceName, display, description, SERVICE_WIN32_OWN_PROCESS,
+        SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, kBinaryPath, dependencies,
+        SERVICE_SID_TYPE_UNRESTRICTED,
+        kServiceSddlPrefix + std::wstring(kUserA) + L")"}},
+      {L"E:\\Apps\\Varn\\varn_vpn.exe",
+       kUserB,
+       {kServiceName, display, description, SERVICE_WIN32_OWN_PROCESS,
+        SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+        L"\"E:\\Apps\\Varn\\varn_vpn.exe\" /service "
+        L"\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\"",
+        dependencies, SERVICE_SID_TYPE_UNRESTRICTED,
+        kServiceSddlPrefix + std::wstring(kUserB) + L")"}},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(TunnelServiceDefinition(row.executable, kConfigPath, row.user),
+              row.definition)
+        << row.definition.binary_path;
+  }
   EXPECT_EQ(std::wstring(kServiceSddlPrefix).size(), 133u);
-  EXPECT_EQ(ServiceSddl(kUserA),
-            kServiceSddlPrefix + std::wstring(kUserA) + L")");
-  EXPECT_EQ(std::wstring(kServiceDependencies,
-                         sizeof(kServiceDependencies) / sizeof(wchar_t)),
-            std::wstring(L"Nsi\0TcpIp\0\0", 11));
 }
 
 TEST_F(InstallTest, ExecutablePathStopsShortOf260Characters) {

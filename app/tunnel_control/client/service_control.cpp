@@ -24,9 +24,6 @@ constexpr char kTunnelFailedMessage[] =
     "Tunnel service exited during startup "
     "(see %ProgramData%\\VarnVPN\\log.bin)";
 
-// What one attempt of a connect ended with.
-enum class Attempt { kSucceeded, kFailed, kElevate };
-
 ScopedServiceHandle OpenManager() {
   return ScopedServiceHandle(
       Os().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -55,10 +52,11 @@ bool SendStop(SC_HANDLE service) {
 }
 
 // Stops a previous instance, writes the configuration and starts the service
-// on an open `service`; `retried` tells whether an elevated install already
-// ran in this connect.
-Attempt RestartWithConfig(SC_HANDLE service, const std::string& config_text,
-                          bool retried, OpError* error) {
+// on an open `service`; `installed` tells whether an elevated install already
+// ran in this connect. Returns kGoOn once the service runs.
+ConnectAction RestartWithConfig(SC_HANDLE service,
+                                const std::string& config_text, bool installed,
+                                OpError* error) {
   const DWORD state = QueryServiceState(service);
   if (state == SERVICE_START_PENDING || state == SERVICE_RUNNING) {
     SendStop(service);  // Its result is ignored: only the wait decides.
@@ -66,41 +64,43 @@ Attempt RestartWithConfig(SC_HANDLE service, const std::string& config_text,
         SERVICE_STOPPED) {
       SetOpError(error, "stop_failed",
                  "Timed out stopping the previous tunnel");
-      return Attempt::kFailed;
+      return ConnectAction::kFail;
     }
   }
 
-  if (!WriteTunnelConfig(config_text, error)) {
-    return retried ? Attempt::kFailed : Attempt::kElevate;
-  }
+  const bool written = WriteTunnelConfig(config_text, error);
+  const ConnectAction after_write = NextConnectAction(
+      ConnectStep::kWriteConfig, written, ERROR_SUCCESS, installed);
+  if (after_write != ConnectAction::kGoOn) return after_write;
 
   if (!Os().StartServiceW(service, 0, nullptr)) {
     const DWORD start_error = ::GetLastError();
     // A configuration the service will not read must not outlive the start.
     DeleteTunnelConfig();
-    if (start_error == ERROR_ACCESS_DENIED && !retried) {
-      return Attempt::kElevate;
+    const ConnectAction after_start = NextConnectAction(
+        ConnectStep::kStartService, false, start_error, installed);
+    if (after_start == ConnectAction::kFail) {
+      SetOpError(
+          error, "start_failed",
+          WithErrorNumber("Could not start the tunnel service", start_error));
     }
-    SetOpError(
-        error, "start_failed",
-        WithErrorNumber("Could not start the tunnel service", start_error));
-    return Attempt::kFailed;
+    return after_start;
   }
 
   if (WaitForServiceState(service, {SERVICE_RUNNING, SERVICE_STOPPED},
                           kStartWaitMs) == SERVICE_RUNNING) {
-    return Attempt::kSucceeded;
+    return ConnectAction::kGoOn;
   }
   // A service still pending at the deadline is left as it is.
   DeleteTunnelConfig();
   SetOpError(error, "tunnel_failed", kTunnelFailedMessage);
-  return Attempt::kFailed;
+  return ConnectAction::kFail;
 }
 
 }  // namespace
 
 bool ConnectTunnel(const std::string& config_text, OpError* error) {
-  bool retried = false;
+  bool installed = false;
   for (;;) {
     ScopedServiceHandle manager = OpenManager();
     if (!manager) {
@@ -108,30 +108,25 @@ bool ConnectTunnel(const std::string& config_text, OpError* error) {
       return false;
     }
 
-    Attempt attempt;
     ScopedServiceHandle service =
         OpenTunnelService(manager.Get(), kConnectAccess);
-    if (!service) {
-      const DWORD open_error = ::GetLastError();
-      if ((open_error == ERROR_SERVICE_DOES_NOT_EXIST ||
-           open_error == ERROR_ACCESS_DENIED) &&
-          !retried) {
-        attempt = Attempt::kElevate;
-      } else {
-        SetServiceUnavailable(error, open_error);
-        return false;
-      }
-    } else {
-      attempt = RestartWithConfig(service.Get(), config_text, retried, error);
+    const DWORD open_error = service ? ERROR_SUCCESS : ::GetLastError();
+    ConnectAction action = NextConnectAction(
+        ConnectStep::kOpenService, service.IsValid(), open_error, installed);
+    if (action == ConnectAction::kFail) {
+      SetServiceUnavailable(error, open_error);
+      return false;
     }
-
-    if (attempt == Attempt::kSucceeded) return true;
-    if (attempt == Attempt::kFailed) return false;
+    if (action == ConnectAction::kGoOn) {
+      action = RestartWithConfig(service.Get(), config_text, installed, error);
+    }
+    if (action == ConnectAction::kGoOn) return true;
+    if (action == ConnectAction::kFail) return false;
 
     // The installer creates the service, grants this user start and stop
     // rights and the data directory's modify rights; then try once more.
     if (!RunElevatedInstall(error)) return false;
-    retried = true;
+    installed = true;
   }
 }
 
@@ -181,7 +176,30 @@ std::string QueryTunnelStage() {
   if (!manager) return "disconnected";
   ScopedServiceHandle service = OpenTunnelService(manager.Get(), kStageAccess);
   if (!service) return "disconnected";
-  switch (QueryServiceState(service.Get())) {
+  return StageForState(QueryServiceState(service.Get()));
+}
+
+ConnectAction NextConnectAction(ConnectStep step, bool succeeded, DWORD error,
+                                bool installed) {
+  if (succeeded) return ConnectAction::kGoOn;
+  if (installed) return ConnectAction::kFail;
+  switch (step) {
+    case ConnectStep::kOpenService:
+      return error == ERROR_SERVICE_DOES_NOT_EXIST ||
+                     error == ERROR_ACCESS_DENIED
+                 ? ConnectAction::kElevate
+                 : ConnectAction::kFail;
+    case ConnectStep::kWriteConfig:
+      return ConnectAction::kElevate;
+    case ConnectStep::kStartService:
+      return error == ERROR_ACCESS_DENIED ? ConnectAction::kElevate
+                                          : ConnectAction::kFail;
+  }
+  return ConnectAction::kFail;
+}
+
+const char* StageForState(DWORD state) {
+  switch (state) {
     case SERVICE_START_PENDING:
       return "connecting";
     case SERVICE_RUNNING:

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "app/tunnel_control/common/op_error.h"
+#include "win/windows_api.h"
+
 namespace tunnel_control {
 
 // Writes `config_text` to the configuration file, installs or repairs the
@@ -21,6 +23,26 @@ bool DisconnectTunnel(OpError* error);
 // Returns "disconnected", "connecting", "connected" or "disconnecting" from
 // the service's current state. Never fails.
 std::string QueryTunnelStage();
+
+// The steps of a connect that an elevated install can make succeed.
+enum class ConnectStep {
+  kOpenService,  // opening the service for query, start and stop
+  kWriteConfig,  // replacing the configuration file
+  kStartService,
+};
+
+enum class ConnectAction { kGoOn, kElevate, kFail };
+
+// What a connect does after `step`: go on when it succeeded; elevate when
+// the installer can help (the service is missing, or this user lacks rights
+// on it or on the data directory) and has not run yet in this connect
+// (`installed`); fail otherwise. `error` is the step's Windows error; the
+// configuration write reports none, and any failure of it counts.
+ConnectAction NextConnectAction(ConnectStep step, bool succeeded, DWORD error,
+                                bool installed);
+
+// The stage the UI shows for a service `state` (0: unreadable).
+const char* StageForState(DWORD state);
 
 }  // namespace tunnel_control
 

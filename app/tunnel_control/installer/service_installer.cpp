@@ -5,6 +5,7 @@
 #include "app/tunnel_control/common/tunnel_paths.h"
 #include "app/tunnel_control/installer/data_directory.h"
 #include "app/tunnel_control/installer/install_location.h"
+#include "app/tunnel_control/installer/service_definition.h"
 #include "app/tunnel_control/installer/user_sid.h"
 #include "app/tunnel_control/os/platform.h"
 #include "app/tunnel_control/os/scoped_handles.h"
@@ -12,10 +13,6 @@
 
 namespace tunnel_control {
 namespace {
-
-constexpr wchar_t kServiceSddlPrefix[] =
-    L"D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)"
-    L"(A;;CCLCSWLOCRRC;;;IU)(A;;CCLCSWLOCRRC;;;SU)(A;;RPWPCCLCSWLOCRRC;;;";
 
 // True when `sid` names one user: it goes into both SDDLs as it stands.
 bool IsValidSidString(const std::wstring& sid) { return IsSingleUserSid(sid); }
@@ -36,12 +33,12 @@ constexpr DWORD kServiceControlRights =
     GENERIC_WRITE | GENERIC_EXECUTE;
 
 SC_HANDLE CreateTunnelService(SC_HANDLE manager,
-                              const std::wstring& binary_path) {
-  return Os().CreateServiceW(manager, kTunnelServiceName, kServiceDisplayName,
-                             SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                             SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                             binary_path.c_str(), nullptr, nullptr,
-                             kServiceDependencies, nullptr, nullptr);
+                              const ServiceDefinition& definition) {
+  return Os().CreateServiceW(
+      manager, definition.name.c_str(), definition.display_name.c_str(),
+      SERVICE_ALL_ACCESS, definition.service_type, definition.start_type,
+      definition.error_control, definition.binary_path.c_str(), nullptr,
+      nullptr, definition.dependencies.c_str(), nullptr, nullptr);
 }
 
 // The entries of the service's DACL, or nullopt when it cannot be read or
@@ -69,15 +66,16 @@ std::optional<std::vector<AccessEntry>> ServiceDacl(SC_HANDLE service) {
 
 // Creates the service stopped, or stops the existing one and repairs its
 // definition. Returns 0 with `service` open, or the exit code.
-int CreateOrRepairService(SC_HANDLE manager, const std::wstring& binary_path,
+int CreateOrRepairService(SC_HANDLE manager,
+                          const ServiceDefinition& definition,
                           const std::wstring& user_sid,
                           ScopedServiceHandle* service) {
-  service->Reset(CreateTunnelService(manager, binary_path));
+  service->Reset(CreateTunnelService(manager, definition));
   if (*service) return kInstallSucceeded;
   if (::GetLastError() != ERROR_SERVICE_EXISTS) return kInstallCreateFailed;
 
   service->Reset(
-      Os().OpenServiceW(manager, kTunnelServiceName, SERVICE_ALL_ACCESS));
+      Os().OpenServiceW(manager, definition.name.c_str(), SERVICE_ALL_ACCESS));
   if (!*service) return kInstallOpenExistingFailed;
   // A running tunnel holds its configuration open, which keeps an old data
   // directory from being moved aside.
@@ -87,7 +85,7 @@ int CreateOrRepairService(SC_HANDLE manager, const std::wstring& binary_path,
     // previous user's handles keep their rights until the service is gone.
     if (!Os().DeleteService(service->Get())) return kInstallReconfigureFailed;
     service->Reset();
-    service->Reset(CreateTunnelService(manager, binary_path));
+    service->Reset(CreateTunnelService(manager, definition));
     if (*service) return kInstallSucceeded;
     return ::GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE
                ? kInstallPreviousServiceMarked
@@ -95,24 +93,16 @@ int CreateOrRepairService(SC_HANDLE manager, const std::wstring& binary_path,
   }
   // Account and password stay as they are.
   if (!Os().ChangeServiceConfigW(
-          service->Get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-          SERVICE_ERROR_NORMAL, binary_path.c_str(), nullptr, nullptr,
-          kServiceDependencies, nullptr, nullptr, kServiceDisplayName)) {
+          service->Get(), definition.service_type, definition.start_type,
+          definition.error_control, definition.binary_path.c_str(), nullptr,
+          nullptr, definition.dependencies.c_str(), nullptr, nullptr,
+          definition.display_name.c_str())) {
     return kInstallReconfigureFailed;
   }
   return kInstallSucceeded;
 }
 
 }  // namespace
-
-std::wstring ServiceBinaryPath(const std::wstring& executable,
-                               const std::wstring& config_file) {
-  return L"\"" + executable + L"\" /service \"" + config_file + L"\"";
-}
-
-std::wstring ServiceSddl(const std::wstring& user_sid) {
-  return kServiceSddlPrefix + user_sid + L")";
-}
 
 bool GrantsOthersControl(const std::optional<std::vector<AccessEntry>>& dacl,
                          const std::wstring& user_sid) {
@@ -146,6 +136,8 @@ int RunInstallMode(const std::wstring& user_sid) {
   // The service runs this executable and the DLLs beside it as SYSTEM.
   const std::wstring executable = ProtectedExecutablePath(started_as);
   if (executable.empty()) return kInstallLocationUnprotected;
+  const ServiceDefinition definition =
+      TunnelServiceDefinition(executable, config_file, user_sid);
 
   ScopedServiceHandle manager(
       Os().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
@@ -154,9 +146,8 @@ int RunInstallMode(const std::wstring& user_sid) {
   // The service first: a previous user's tunnel stops, and a service still
   // marked for deletion ends the install before the directory changes.
   ScopedServiceHandle service;
-  const int created = CreateOrRepairService(
-      manager.Get(), ServiceBinaryPath(executable, config_file), user_sid,
-      &service);
+  const int created =
+      CreateOrRepairService(manager.Get(), definition, user_sid, &service);
   if (created != kInstallSucceeded) return created;
 
   switch (PrepareDataDirectory(data_directory, user_sid)) {
@@ -168,21 +159,20 @@ int RunInstallMode(const std::wstring& user_sid) {
       return kInstallDirectoryDaclFailed;
   }
 
-  SERVICE_SID_INFO sid_info{SERVICE_SID_TYPE_UNRESTRICTED};
+  SERVICE_SID_INFO sid_info{definition.sid_type};
   // Wine does not implement this level (error 124); Windows does.
   if (!Os().ChangeServiceConfig2W(service.Get(),
                                   SERVICE_CONFIG_SERVICE_SID_INFO, &sid_info)) {
     return kInstallSidTypeFailed;
   }
-  std::wstring description = kServiceDescription;
+  std::wstring description = definition.description;
   SERVICE_DESCRIPTIONW description_info{description.data()};
   Os().ChangeServiceConfig2W(service.Get(), SERVICE_CONFIG_DESCRIPTION,
                              &description_info);
 
-  const std::wstring sddl = ServiceSddl(user_sid);
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!Os().ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+          definition.sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
     return kInstallSddlFailed;
   }
   ScopedLocalMemory descriptor_owner(descriptor);

@@ -1,5 +1,5 @@
 // The bodies of the one-shot "/tunnel-install" and "/tunnel-uninstall" run
-// modes: the protected data directory and the tunnel service's definition.
+// modes: the protected data directory and the tunnel service.
 #ifndef APP_TUNNEL_CONTROL_INSTALLER_SERVICE_INSTALLER_H_
 #define APP_TUNNEL_CONTROL_INSTALLER_SERVICE_INSTALLER_H_
 
@@ -37,22 +37,6 @@ enum UninstallExitCode : int {
   kUninstallOpenFailed = 31,
   kUninstallDeleteFailed = 32,
 };
-
-inline constexpr wchar_t kServiceDisplayName[] = L"Varn VPN Tunnel";
-inline constexpr wchar_t kServiceDescription[] =
-    L"Varn VPN WireGuard tunnel (managed by the Varn VPN app).";
-// The double-NUL-terminated dependency list: the literal adds the last NUL.
-inline constexpr wchar_t kServiceDependencies[] = L"Nsi\0TcpIp\0";
-
-// Returns the service's command line: the quoted executable, "/service" and
-// the quoted configuration file path.
-std::wstring ServiceBinaryPath(const std::wstring& executable,
-                               const std::wstring& config_file);
-
-// Returns the service's SDDL: SYSTEM and Administrators manage it, every
-// interactive user may read its state, and `user_sid` may also start and
-// stop it.
-std::wstring ServiceSddl(const std::wstring& user_sid);
 
 // True when `dacl` (a service's, null when absent) lets anyone but SYSTEM,
 // the Administrators and `user_sid` more than read the service's state: a
