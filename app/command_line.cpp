@@ -2,16 +2,8 @@
 
 #include <climits>
 #include <cwchar>
-#include <memory>
 
-#include "win/windows_api.h"
-namespace {
-
-struct LocalFreeDeleter {
-  void operator()(LPWSTR* block) const { ::LocalFree(block); }
-};
-
-}  // namespace
+#include "win/scoped_resource.h"
 
 std::vector<std::string> ReadCommandLineArguments() {
   return SplitCommandLineArguments(::GetCommandLineW());
@@ -21,11 +13,11 @@ std::vector<std::string> SplitCommandLineArguments(
     const wchar_t* command_line) {
   std::vector<std::string> arguments;
   int count = 0;
-  std::unique_ptr<LPWSTR, LocalFreeDeleter> argv(
+  const win::ScopedLocalAlloc<LPWSTR> argv(
       ::CommandLineToArgvW(command_line, &count));
   if (!argv) return arguments;
   for (int i = 1; i < count; ++i) {
-    arguments.push_back(WideToUtf8(argv.get()[i]));
+    arguments.push_back(WideToUtf8(argv.Get()[i]));
   }
   return arguments;
 }

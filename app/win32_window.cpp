@@ -62,27 +62,11 @@ class WindowClassRegistration {
   bool class_registered_ = false;
 };
 
-// Owns a library loaded for one call and frees it on every path.
-class ScopedLibrary {
- public:
-  explicit ScopedLibrary(const char* name) : module_(::LoadLibraryA(name)) {}
-  ~ScopedLibrary() {
-    if (module_ != nullptr) ::FreeLibrary(module_);
-  }
-  ScopedLibrary(const ScopedLibrary&) = delete;
-  ScopedLibrary& operator=(const ScopedLibrary&) = delete;
-
-  HMODULE Get() const { return module_; }
-
- private:
-  HMODULE module_;
-};
-
 // Turns on DPI scaling of the non-client area where the system offers it;
 // looked up at run time because older systems lack the function.
 void EnableNonClientScaling(HWND window) {
-  ScopedLibrary user32("User32.dll");
-  if (user32.Get() == nullptr) return;
+  const win::ScopedLibrary user32(::LoadLibraryA("User32.dll"));
+  if (!user32) return;
   using EnableNonClientDpiScalingFunction = BOOL(WINAPI*)(HWND);
   auto enable = reinterpret_cast<EnableNonClientDpiScalingFunction>(
       ::GetProcAddress(user32.Get(), "EnableNonClientDpiScaling"));
@@ -95,7 +79,9 @@ Win32Window::Win32Window() { ++active_window_count; }
 
 Win32Window::~Win32Window() {
   --active_window_count;
-  Destroy();
+  // Not Destroy(): a subclass's OnWindowDestroying cannot run from here, and
+  // the subclass's own destructor has done its part.
+  DestroyWindowAndClass();
 }
 
 int Win32Window::Scale(int source, double scale_factor) {
@@ -126,14 +112,18 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin,
   return OnWindowCreated();
 }
 
-bool Win32Window::Show() { return ::ShowWindow(window_, SW_SHOWNORMAL) != 0; }
+bool Win32Window::Show() {
+  return ::ShowWindow(window_.Get(), SW_SHOWNORMAL) != 0;
+}
 
 void Win32Window::Destroy() {
   OnWindowDestroying();
-  if (window_ != nullptr) {
-    ::DestroyWindow(window_);
-    window_ = nullptr;
-  }
+  DestroyWindowAndClass();
+}
+
+void Win32Window::DestroyWindowAndClass() {
+  // WM_DESTROY comes back through the window procedure while this runs.
+  window_.Reset();
   // The child goes with its parent; a window created later must not size or
   // focus a handle that is dead or, worse, reused.
   content_window_ = nullptr;
@@ -144,14 +134,14 @@ void Win32Window::Destroy() {
 
 void Win32Window::SetContentWindow(HWND content) {
   content_window_ = content;
-  ::SetParent(content, window_);
+  ::SetParent(content, window_.Get());
   const RECT frame = GetClientBounds();
   ::MoveWindow(content, frame.left, frame.top, frame.right - frame.left,
                frame.bottom - frame.top, TRUE);
   ::SetFocus(content_window_);
 }
 
-HWND Win32Window::GetHandle() { return window_; }
+HWND Win32Window::GetHandle() { return window_.Get(); }
 
 void Win32Window::SetQuitWhenDestroyed(bool quit_when_destroyed) {
   quit_when_destroyed_ = quit_when_destroyed;
@@ -159,7 +149,7 @@ void Win32Window::SetQuitWhenDestroyed(bool quit_when_destroyed) {
 
 RECT Win32Window::GetClientBounds() {
   RECT frame{};
-  ::GetClientRect(window_, &frame);
+  ::GetClientRect(window_.Get(), &frame);
   return frame;
 }
 
@@ -183,7 +173,7 @@ LRESULT CALLBACK Win32Window::WndProc(HWND window, UINT message, WPARAM wparam,
     ::SetWindowLongPtrW(window, GWLP_USERDATA,
                         reinterpret_cast<LONG_PTR>(that));
     EnableNonClientScaling(window);
-    that->window_ = window;
+    that->window_.Reset(window);
   } else if (auto* that = reinterpret_cast<Win32Window*>(
                  ::GetWindowLongPtrW(window, GWLP_USERDATA))) {
     return that->OnWindowMessage(window, message, wparam, lparam);
@@ -195,7 +185,8 @@ LRESULT Win32Window::OnWindowMessage(HWND window, UINT message, WPARAM wparam,
                                      LPARAM lparam) noexcept {
   switch (message) {
     case WM_DESTROY:
-      window_ = nullptr;
+      // The window is going by itself: the owner lets it go unreleased.
+      window_.Release();
       Destroy();
       if (quit_when_destroyed_) ::PostQuitMessage(0);
       return 0;
@@ -226,7 +217,7 @@ LRESULT Win32Window::OnWindowMessage(HWND window, UINT message, WPARAM wparam,
       ApplySystemTheme(window);
       return 0;
   }
-  return ::DefWindowProcW(window_, message, wparam, lparam);
+  return ::DefWindowProcW(window, message, wparam, lparam);
 }
 
 bool Win32Window::OnWindowCreated() { return true; }

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "win/windows_api.h"
+#include "win/scoped_resource.h"
 
 class Win32Window {
  public:
@@ -80,8 +80,12 @@ class Win32Window {
   virtual void OnWindowDestroying();
 
  private:
+  // Destroys the window, if any, and unregisters the class once no
+  // Win32Window is left; runs no subclass code of its own.
+  void DestroyWindowAndClass();
+
   bool quit_when_destroyed_ = false;
-  HWND window_ = nullptr;
+  win::ScopedWindow window_;
   HWND content_window_ = nullptr;
 };
 

@@ -5,30 +5,26 @@
 #include <utility>
 
 #include "engine_client/current_exception.h"
+#include "win/scoped_resource.h"
 
 namespace flutter {
 
 namespace {
 
-// Gives back one engine messenger reference when the last holder lets go.
-struct MessengerReleaser {
-  void operator()(FlutterDesktopMessenger* messenger) const {
-    if (messenger != nullptr) {
-      FlutterDesktopMessengerRelease(messenger);
-    }
-  }
-};
+void ReleaseMessenger(FlutterDesktopMessengerRef messenger) {
+  FlutterDesktopMessengerRelease(messenger);
+}
 
-// Unlocks the engine messenger when the answer ends, on every path.
-struct MessengerUnlocker {
-  void operator()(FlutterDesktopMessenger* locked) const {
-    FlutterDesktopMessengerUnlock(locked);
-  }
-};
+void UnlockMessenger(FlutterDesktopMessengerRef locked) {
+  FlutterDesktopMessengerUnlock(locked);
+}
 
-using SharedMessenger = std::shared_ptr<FlutterDesktopMessenger>;
-using MessengerLock =
-    std::unique_ptr<FlutterDesktopMessenger, MessengerUnlocker>;
+// One engine messenger reference, given back when its owner goes.
+using MessengerReference = win::ScopedResource<
+    win::NullIsNone<FlutterDesktopMessengerRef, &ReleaseMessenger>>;
+// The engine messenger's lock, held until the answer ends, on every path.
+using MessengerLock = win::ScopedResource<
+    win::NullIsNone<FlutterDesktopMessengerRef, &UnlockMessenger>>;
 
 enum class Answer { kSent, kAlreadyAnswered, kEngineGone };
 
@@ -39,7 +35,7 @@ enum class Answer { kSent, kAlreadyAnswered, kEngineGone };
 Answer Respond(FlutterDesktopMessengerRef messenger,
                const FlutterDesktopMessageResponseHandle*& response,
                const uint8_t* data, size_t data_size) {
-  MessengerLock lock(FlutterDesktopMessengerLock(messenger));
+  const MessengerLock lock(FlutterDesktopMessengerLock(messenger));
   if (!FlutterDesktopMessengerIsAvailable(messenger)) {
     return Answer::kEngineGone;
   }
@@ -54,7 +50,7 @@ Answer Respond(FlutterDesktopMessengerRef messenger,
 // The open response of one incoming message, shared by every copy of its
 // reply and by the callback that answers for a handler that threw.
 struct PendingResponse {
-  SharedMessenger messenger;
+  MessengerReference messenger;
   // Null once answered; guarded by the messenger lock.
   const FlutterDesktopMessageResponseHandle* response;
 };
@@ -62,7 +58,7 @@ struct PendingResponse {
 // Builds the sink that answers one message.
 ReplySink MakeReply(std::shared_ptr<PendingResponse> pending) {
   return [pending = std::move(pending)](const uint8_t* data, size_t data_size) {
-    if (Respond(pending->messenger.get(), pending->response, data, data_size) ==
+    if (Respond(pending->messenger.Get(), pending->response, data, data_size) ==
         Answer::kAlreadyAnswered) {
       std::cerr << "Error: Response can be set only once. Ignoring duplicate "
                    "response."
@@ -135,8 +131,7 @@ void BinaryMessengerImpl::OnEngineMessage(FlutterDesktopMessengerRef messenger,
   std::shared_ptr<PendingResponse> pending;
   try {
     pending = std::make_shared<PendingResponse>(PendingResponse{
-        SharedMessenger(FlutterDesktopMessengerAddRef(messenger),
-                        MessengerReleaser()),
+        MessengerReference(FlutterDesktopMessengerAddRef(messenger)),
         message->response_handle});
     // Runs a copy: the handler may replace or remove its own map entry,
     // which would otherwise destroy it while it runs.

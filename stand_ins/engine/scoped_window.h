@@ -2,51 +2,29 @@
 #ifndef STAND_INS_ENGINE_SCOPED_WINDOW_H_
 #define STAND_INS_ENGINE_SCOPED_WINDOW_H_
 
-#include <utility>
-
-#include "win/windows_api.h"
+#include "win/scoped_resource.h"
 
 namespace stand_in {
 
-// Owns a window and destroys it unless it is already gone (a parent's
-// destruction takes its children with it).
-class ScopedWindow {
- public:
-  ScopedWindow() = default;
-  explicit ScopedWindow(HWND window) : window_(window) {}
-  ~ScopedWindow() { Reset(); }
-  ScopedWindow(const ScopedWindow&) = delete;
-  ScopedWindow& operator=(const ScopedWindow&) = delete;
+// A parent's destruction takes its children with it, so a child may be gone
+// before its owner.
+inline void DestroyIfAlive(HWND window) {
+  if (IsWindow(window)) DestroyWindow(window);
+}
 
-  HWND Get() const { return window_; }
+template <typename T>
+void DeleteGdiObject(T object) {
+  DeleteObject(object);
+}
 
-  // Destroys the held window, if any, and takes `window`.
-  void Reset(HWND window = nullptr) {
-    HWND old = std::exchange(window_, window);
-    if (old != nullptr && IsWindow(old)) DestroyWindow(old);
-  }
-
- private:
-  HWND window_ = nullptr;
-};
+// Owns a window and destroys it unless it is already gone.
+using ScopedWindow =
+    win::ScopedResource<win::NullIsNone<HWND, &DestroyIfAlive>>;
 
 // Owns a GDI object (font, brush) and deletes it.
 template <typename T>
-class ScopedGdiObject {
- public:
-  ScopedGdiObject() = default;
-  explicit ScopedGdiObject(T object) : object_(object) {}
-  ~ScopedGdiObject() {
-    if (object_ != nullptr) DeleteObject(object_);
-  }
-  ScopedGdiObject(const ScopedGdiObject&) = delete;
-  ScopedGdiObject& operator=(const ScopedGdiObject&) = delete;
-
-  T Get() const { return object_; }
-
- private:
-  T object_ = nullptr;
-};
+using ScopedGdiObject =
+    win::ScopedResource<win::NullIsNone<T, &DeleteGdiObject<T>>>;
 
 // Selects an object into a device context for one scope.
 class ScopedSelectObject {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "stand_ins/tunnel/scoped_handle.h"
+#include "win/scoped_resource.h"
 #include "win/windows_api.h"
 
 namespace tunnel_stand_in {
@@ -28,9 +28,9 @@ void ServiceLog::Write(std::string_view text) const {
   line += "\r\n";
 
   // FILE_APPEND_DATA alone makes every write land at the end of the file.
-  ScopedHandle file(::CreateFileW(path_.c_str(), FILE_APPEND_DATA,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win::ScopedFileHandle file(::CreateFileW(
+      path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) return;
   DWORD written = 0;
   ::WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()),

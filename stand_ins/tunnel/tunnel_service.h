@@ -7,8 +7,8 @@
 #include <string>
 
 #include "stand_ins/tunnel/config_check.h"
-#include "stand_ins/tunnel/scoped_handle.h"
 #include "stand_ins/tunnel/service_log.h"
+#include "win/scoped_resource.h"
 #include "win/windows_api.h"
 
 namespace tunnel_stand_in {
@@ -65,8 +65,8 @@ class TunnelService {
   std::wstring config_path_;
   std::wstring service_name_;
   ServiceLog log_;
-  ScopedHandle stop_event_;
-  ScopedHandle config_file_;
+  win::ScopedHandle stop_event_;
+  win::ScopedFileHandle config_file_;
   // Not closed: a status handle needs no closing.
   SERVICE_STATUS_HANDLE status_handle_ = nullptr;
   // Serialises reports of the service thread and the control handler.

@@ -13,13 +13,11 @@
 
 #include "app/tunnel_control/common/tunnel_paths.h"
 #include "app/tunnel_control/installer/service_definition.h"
-#include "app/tunnel_control/os/scoped_handles.h"
-#include "win/windows_api.h"
+#include "win/scoped_resource.h"
 
 namespace {
 
-using tunnel_control::ScopedLocalMemory;
-using tunnel_control::ScopedServiceHandle;
+using win::ScopedServiceHandle;
 
 int Fail(int code, const char* what) {
   std::fprintf(stderr, "provision_service: %s failed (error %lu)\n", what,
@@ -67,14 +65,14 @@ int Provision(const std::wstring& exe, const std::wstring& user_sid) {
     return Fail(4, "setting the description");
   }
 
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  win::ScopedLocalAlloc<void> descriptor;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          definition.sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+          definition.sddl.c_str(), SDDL_REVISION_1, descriptor.Put(),
+          nullptr)) {
     return Fail(5, "converting the service SDDL");
   }
-  ScopedLocalMemory descriptor_owner(descriptor);
   if (!::SetServiceObjectSecurity(service.Get(), DACL_SECURITY_INFORMATION,
-                                  descriptor)) {
+                                  descriptor.Get())) {
     return Fail(5, "SetServiceObjectSecurity");
   }
   return 0;

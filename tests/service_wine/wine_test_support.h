@@ -10,55 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "win/windows_api.h"
+#include "win/scoped_resource.h"
 
 namespace service_wine {
 
-// Closes a service manager or service handle.
-class ScopedServiceHandle {
- public:
-  explicit ScopedServiceHandle(SC_HANDLE handle = nullptr) : handle_(handle) {}
-  ~ScopedServiceHandle() {
-    if (handle_ != nullptr) ::CloseServiceHandle(handle_);
-  }
-  ScopedServiceHandle(const ScopedServiceHandle&) = delete;
-  ScopedServiceHandle& operator=(const ScopedServiceHandle&) = delete;
-  ScopedServiceHandle(ScopedServiceHandle&& other) noexcept
-      : handle_(std::exchange(other.handle_, nullptr)) {}
-  ScopedServiceHandle& operator=(ScopedServiceHandle&& other) noexcept {
-    std::swap(handle_, other.handle_);
-    return *this;
-  }
-
-  SC_HANDLE Get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  SC_HANDLE handle_;
-};
-
-// Closes a kernel handle whose failure value is null (processes).
-class ScopedProcess {
- public:
-  explicit ScopedProcess(HANDLE handle = nullptr) : handle_(handle) {}
-  ~ScopedProcess() {
-    if (handle_ != nullptr) ::CloseHandle(handle_);
-  }
-  ScopedProcess(const ScopedProcess&) = delete;
-  ScopedProcess& operator=(const ScopedProcess&) = delete;
-  ScopedProcess(ScopedProcess&& other) noexcept
-      : handle_(std::exchange(other.handle_, nullptr)) {}
-  ScopedProcess& operator=(ScopedProcess&& other) noexcept {
-    std::swap(handle_, other.handle_);
-    return *this;
-  }
-
-  HANDLE Get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  HANDLE handle_;
-};
+using win::ScopedServiceHandle;
+// A process or thread handle.
+using ScopedProcess = win::ScopedHandle;
 
 // A fresh folder under the temporary folder, removed with its files (one
 // level of subfolders) on destruction.

@@ -175,16 +175,15 @@ class Script {
 
   // Sets the owner and a protected DACL on the object itself.
   void Secure(char slot) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ScopedLocalMemory<void> descriptor;
     Os().ConvertStringSecurityDescriptorToSecurityDescriptorW(
         L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1,
-        &descriptor, nullptr);
-    ScopedLocalMemory owner(descriptor);
+        descriptor.Put(), nullptr);
     const BOOL set = Os().SetKernelObjectSecurity(
         Handle(slot),
         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
             PROTECTED_DACL_SECURITY_INFORMATION,
-        descriptor);
+        descriptor.Get());
     const DWORD error = ::GetLastError();
     Note(std::string("secure ") + slot, set, error);
   }

@@ -2,12 +2,10 @@
 
 #include <vector>
 
-#include "app/tunnel_control/client/service_control.h"
 #include "app/tunnel_control/client/tunnel_config.h"
 #include "app/tunnel_control/common/tunnel_names.h"
 #include "app/tunnel_control/common/tunnel_paths.h"
-#include "app/tunnel_control/installer/data_directory.h"
-#include "app/tunnel_control/os/scoped_handles.h"
+#include "win/scoped_resource.h"
 
 namespace tunnel_control::testing {
 namespace {
@@ -20,8 +18,8 @@ std::string Failure(const char* what, DWORD error) {
   return std::string(what) + " failed with error " + std::to_string(error);
 }
 
-ScopedServiceHandle OpenManager(DWORD access) {
-  return ScopedServiceHandle(::OpenSCManagerW(nullptr, nullptr, access));
+win::ScopedServiceHandle OpenManager(DWORD access) {
+  return win::ScopedServiceHandle(::OpenSCManagerW(nullptr, nullptr, access));
 }
 
 DWORD StateOf(SC_HANDLE service) {
@@ -76,9 +74,9 @@ std::string ProvisionTunnelService() {
   const std::wstring binary_path = L"\"" + BinaryDirectory() +
                                    L"\\varn_vpn.exe\" /service \"" +
                                    ConfigFilePath() + L"\"";
-  ScopedServiceHandle manager = OpenManager(SC_MANAGER_ALL_ACCESS);
+  win::ScopedServiceHandle manager = OpenManager(SC_MANAGER_ALL_ACCESS);
   if (!manager) return Failure("OpenSCManagerW", ::GetLastError());
-  ScopedServiceHandle service(::CreateServiceW(
+  win::ScopedServiceHandle service(::CreateServiceW(
       manager.Get(), kTunnelServiceName, kProvisionedDisplayName,
       SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
       SERVICE_ERROR_NORMAL, binary_path.c_str(), nullptr, nullptr, nullptr,
@@ -103,9 +101,9 @@ std::string ProvisionTunnelService() {
 std::string WarmUpTunnelService(const std::string& valid_config) {
   OpError error;
   if (!WriteTunnelConfig(valid_config, &error)) return error.message;
-  ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
+  win::ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
   if (!manager) return Failure("OpenSCManagerW", ::GetLastError());
-  ScopedServiceHandle service(
+  win::ScopedServiceHandle service(
       ::OpenServiceW(manager.Get(), kTunnelServiceName,
                      SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP));
   if (!service) return Failure("OpenServiceW", ::GetLastError());
@@ -129,9 +127,9 @@ std::string WarmUpTunnelService(const std::string& valid_config) {
 }
 
 void RemoveTunnelService() {
-  ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
+  win::ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
   if (!manager) return;
-  ScopedServiceHandle service(
+  win::ScopedServiceHandle service(
       ::OpenServiceW(manager.Get(), kTunnelServiceName,
                      DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS));
   if (!service) return;
@@ -142,9 +140,9 @@ void RemoveTunnelService() {
 }
 
 std::optional<std::string> ReadFileBytes(const std::wstring& path) {
-  ScopedFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  win::ScopedFileHandle file(
+      ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return std::nullopt;
   std::string content;
   char chunk[4096];
@@ -157,9 +155,9 @@ std::optional<std::string> ReadFileBytes(const std::wstring& path) {
 }
 
 std::wstring ServiceDisplayName() {
-  ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
+  win::ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
   if (!manager) return {};
-  ScopedServiceHandle service(
+  win::ScopedServiceHandle service(
       ::OpenServiceW(manager.Get(), kTunnelServiceName, SERVICE_QUERY_CONFIG));
   if (!service) return {};
   DWORD needed = 0;
@@ -175,9 +173,9 @@ std::wstring ServiceDisplayName() {
 }
 
 DWORD ServiceProcessId() {
-  ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
+  win::ScopedServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
   if (!manager) return 0;
-  ScopedServiceHandle service(
+  win::ScopedServiceHandle service(
       ::OpenServiceW(manager.Get(), kTunnelServiceName, SERVICE_QUERY_STATUS));
   if (!service) return 0;
   SERVICE_STATUS_PROCESS status{};
@@ -191,14 +189,15 @@ DWORD ServiceProcessId() {
 }
 
 void WaitForServiceProcessesToEnd() {
-  ScopedFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  win::ScopedFileHandle snapshot(
+      ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
   for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
        more = ::Process32NextW(snapshot.Get(), &entry)) {
     if (::_wcsicmp(entry.szExeFile, L"varn_vpn.exe") != 0) continue;
-    ScopedKernelHandle process(
+    win::ScopedHandle process(
         ::OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
     if (process) ::WaitForSingleObject(process.Get(), 10'000);
   }

@@ -25,12 +25,11 @@ static_assert(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE ==
 }  // namespace
 
 std::wstring CurrentUserSidString() {
-  HANDLE raw_token = nullptr;
+  ScopedKernelHandle token;
   if (!Os().OpenProcessToken(Os().GetCurrentProcess(), TOKEN_QUERY,
-                             &raw_token)) {
+                             token.Put())) {
     return {};
   }
-  ScopedKernelHandle token(raw_token);
 
   alignas(TOKEN_USER) BYTE buffer[kTokenUserBufferSize] = {};
   DWORD returned = 0;
@@ -40,10 +39,9 @@ std::wstring CurrentUserSidString() {
   if (!read) return {};
 
   const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer);
-  wchar_t* raw_text = nullptr;
-  if (!Os().ConvertSidToStringSidW(user->User.Sid, &raw_text)) return {};
-  ScopedLocalMemory text_owner(raw_text);
-  return std::wstring(raw_text);
+  ScopedLocalMemory<wchar_t> text;
+  if (!Os().ConvertSidToStringSidW(user->User.Sid, text.Put())) return {};
+  return std::wstring(text.Get());
 }
 
 bool RunElevatedInstall(OpError* error) {

@@ -25,13 +25,12 @@ std::wstring ExecutablePath() {
 }
 
 std::wstring DataDirectoryPath() {
-  PWSTR folder = nullptr;
-  const HRESULT result =
-      Os().SHGetKnownFolderPath(kProgramDataFolder, 0, nullptr, &folder);
   // The block must be freed even on failure (it is null then).
-  ScopedCoTaskMemory folder_owner(folder);
-  if (FAILED(result) || folder == nullptr) return std::wstring();
-  std::wstring path = folder;
+  ScopedCoTaskMemory<wchar_t> folder;
+  const HRESULT result =
+      Os().SHGetKnownFolderPath(kProgramDataFolder, 0, nullptr, folder.Put());
+  if (FAILED(result) || !folder) return std::wstring();
+  std::wstring path = folder.Get();
   path += L'\\';
   path += kTunnelName;
   return path;

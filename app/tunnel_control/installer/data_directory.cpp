@@ -45,22 +45,15 @@ constexpr DWORD kHoldShare = FILE_SHARE_READ;
 // folder in %ProgramData%, so the name can be taken again in between.
 constexpr int kRounds = 3;
 
-// A descriptor made from SDDL, released on every path.
-class Descriptor {
- public:
-  explicit Descriptor(const std::wstring& sddl) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (Os().ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
-      block_.Reset(descriptor);
-    }
+// The descriptor `sddl` describes, or none when it does not convert.
+ScopedLocalMemory<void> DescriptorOf(const std::wstring& sddl) {
+  ScopedLocalMemory<void> descriptor;
+  if (!Os().ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          sddl.c_str(), SDDL_REVISION_1, descriptor.Put(), nullptr)) {
+    return {};
   }
-  PSECURITY_DESCRIPTOR Get() const { return block_.Get(); }
-  explicit operator bool() const { return block_.IsValid(); }
-
- private:
-  ScopedLocalMemory block_;
-};
+  return descriptor;
+}
 
 bool IsSystemOrAdministrators(const std::wstring& sid) {
   return sid == kSystemSid || sid == kAdministratorsSid;
@@ -226,7 +219,7 @@ Existing OpenExisting(const std::wstring& directory,
 // exists is the one a kept directory was checked to hold.
 bool PlaceFile(const std::wstring& directory, const wchar_t* name,
                const std::wstring& sddl, std::string_view text) {
-  const Descriptor descriptor(sddl);
+  const ScopedLocalMemory<void> descriptor = DescriptorOf(sddl);
   if (!descriptor) return false;
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.Get(), FALSE};
   const std::wstring path = directory + L"\\" + name;
@@ -270,8 +263,10 @@ std::vector<AccessEntry> DataDirectoryEntries(const std::wstring& user_sid) {
 
 DirectoryResult PrepareDataDirectory(const std::wstring& directory,
                                      const std::wstring& user_sid) {
-  const Descriptor locked(LockedDataDirectorySddl(user_sid));
-  const Descriptor granted(DataDirectorySddl(user_sid));
+  const ScopedLocalMemory<void> locked =
+      DescriptorOf(LockedDataDirectorySddl(user_sid));
+  const ScopedLocalMemory<void> granted =
+      DescriptorOf(DataDirectorySddl(user_sid));
   if (!locked || !granted) return DirectoryResult::kNotSecured;
   for (int round = 0; round < kRounds; ++round) {
     // A new directory grants the user nothing from the moment it exists.

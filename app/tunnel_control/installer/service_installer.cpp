@@ -170,14 +170,14 @@ int RunInstallMode(const std::wstring& user_sid) {
   Os().ChangeServiceConfig2W(service.Get(), SERVICE_CONFIG_DESCRIPTION,
                              &description_info);
 
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ScopedLocalMemory<void> descriptor;
   if (!Os().ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          definition.sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+          definition.sddl.c_str(), SDDL_REVISION_1, descriptor.Put(),
+          nullptr)) {
     return kInstallSddlFailed;
   }
-  ScopedLocalMemory descriptor_owner(descriptor);
   if (!Os().SetServiceObjectSecurity(service.Get(), DACL_SECURITY_INFORMATION,
-                                     descriptor)) {
+                                     descriptor.Get())) {
     return kInstallServiceDaclFailed;
   }
   return kInstallSucceeded;

@@ -72,16 +72,14 @@ bool ResolvesToUserOrNothing(PSID sid) {
 }  // namespace
 
 bool IsSingleUserSid(const std::wstring& text) {
-  PSID sid = nullptr;
-  if (text.empty() || !Os().ConvertStringSidToSidW(text.c_str(), &sid)) {
+  ScopedLocalMemory<void> sid;
+  if (text.empty() || !Os().ConvertStringSidToSidW(text.c_str(), sid.Put())) {
     return false;
   }
-  ScopedLocalMemory sid_owner(sid);
-  LPWSTR canonical = nullptr;
-  if (!Os().ConvertSidToStringSidW(sid, &canonical)) return false;
-  ScopedLocalMemory canonical_owner(canonical);
-  return text == canonical && HasUserAccountForm(text) &&
-         ResolvesToUserOrNothing(sid);
+  ScopedLocalMemory<wchar_t> canonical;
+  if (!Os().ConvertSidToStringSidW(sid.Get(), canonical.Put())) return false;
+  return text == canonical.Get() && HasUserAccountForm(text) &&
+         ResolvesToUserOrNothing(sid.Get());
 }
 
 }  // namespace tunnel_control

@@ -82,12 +82,12 @@ std::wstring SidString(const void* sid) {
 std::optional<ObjectSecurity> ReadSecurity(HANDLE object) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  // The owner and the DACL point into the descriptor.
+  ScopedLocalMemory<void> descriptor;
   const DWORD result = Os().GetSecurityInfo(
       object, SE_FILE_OBJECT,
       OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-      &dacl, nullptr, &descriptor);
-  ScopedLocalMemory descriptor_owner(descriptor);
+      &dacl, nullptr, descriptor.Put());
   if (result != ERROR_SUCCESS) return std::nullopt;
   ObjectSecurity security;
   security.owner = SidString(owner);

@@ -1,103 +1,49 @@
-// RAII owners for what Windows hands out to the tunnel code. Each release
-// goes through the platform seam, so simulated handles are counted too, and
-// keeps the thread's last error intact so a caller can still read it after
-// an early return has closed everything.
+// The owners of what Windows hands out to the tunnel code: the generic owner
+// over releases that go through the platform seam, so simulated handles and
+// blocks are counted too.
 #ifndef APP_TUNNEL_CONTROL_OS_SCOPED_HANDLES_H_
 #define APP_TUNNEL_CONTROL_OS_SCOPED_HANDLES_H_
 
-#include <utility>
-
 #include "app/tunnel_control/os/platform.h"
+#include "win/scoped_resource.h"
 
 namespace tunnel_control {
 
-// Owns one value of Traits::Type and releases it with Traits::Close unless
-// it equals Traits::Invalid().
-template <typename Traits>
-class ScopedResource {
- public:
-  using Type = typename Traits::Type;
+// The seam's release functions, as functions whose addresses are constants.
+inline void CloseServiceThroughSeam(SC_HANDLE handle) {
+  Os().CloseServiceHandle(handle);
+}
+inline void CloseHandleThroughSeam(HANDLE handle) { Os().CloseHandle(handle); }
+inline void CloseSearchThroughSeam(HANDLE search) { Os().FindClose(search); }
+template <typename T>
+void FreeLocalThroughSeam(T* block) {
+  Os().LocalFree(const_cast<void*>(static_cast<const void*>(block)));
+}
+template <typename T>
+void FreeCoTaskThroughSeam(T* block) {
+  Os().CoTaskMemFree(const_cast<void*>(static_cast<const void*>(block)));
+}
 
-  ScopedResource() = default;
-  explicit ScopedResource(Type value) : value_(value) {}
-  ~ScopedResource() { Reset(); }
-
-  ScopedResource(const ScopedResource&) = delete;
-  ScopedResource& operator=(const ScopedResource&) = delete;
-  ScopedResource(ScopedResource&& other) noexcept : value_(other.Release()) {}
-  ScopedResource& operator=(ScopedResource&& other) noexcept {
-    if (this != &other) Reset(other.Release());
-    return *this;
-  }
-
-  Type Get() const { return value_; }
-  bool IsValid() const { return value_ != Traits::Invalid(); }
-  explicit operator bool() const { return IsValid(); }
-
-  // Gives up ownership without releasing.
-  Type Release() { return std::exchange(value_, Traits::Invalid()); }
-
-  // Releases the held value (if any) and takes `value`.
-  void Reset(Type value = Traits::Invalid()) {
-    Type old = std::exchange(value_, value);
-    if (old != Traits::Invalid()) {
-      const DWORD last_error = ::GetLastError();
-      Traits::Close(old);
-      ::SetLastError(last_error);
-    }
-  }
-
- private:
-  Type value_ = Traits::Invalid();
-};
-
-struct ServiceHandleTraits {
-  using Type = SC_HANDLE;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type h) { Os().CloseServiceHandle(h); }
-};
-
+using ScopedServiceHandle =
+    win::ScopedResource<win::NullIsNone<SC_HANDLE, &CloseServiceThroughSeam>>;
 // A kernel handle whose failure value is null (process, token).
-struct KernelHandleTraits {
-  using Type = HANDLE;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type h) { Os().CloseHandle(h); }
-};
-
+using ScopedKernelHandle =
+    win::ScopedResource<win::NullIsNone<HANDLE, &CloseHandleThroughSeam>>;
 // A file handle, whose failure value is INVALID_HANDLE_VALUE.
-struct FileHandleTraits {
-  using Type = HANDLE;
-  static Type Invalid() { return INVALID_HANDLE_VALUE; }
-  static void Close(Type h) { Os().CloseHandle(h); }
-};
-
+using ScopedFileHandle =
+    win::ScopedResource<win::InvalidIsNone<&CloseHandleThroughSeam>>;
 // A directory search, closed with FindClose.
-struct FindHandleTraits {
-  using Type = HANDLE;
-  static Type Invalid() { return INVALID_HANDLE_VALUE; }
-  static void Close(Type h) { Os().FindClose(h); }
-};
-
-// A block from a LocalAlloc-style API (SIDs, SID strings, descriptors).
-struct LocalMemoryTraits {
-  using Type = HLOCAL;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type p) { Os().LocalFree(p); }
-};
-
+using ScopedFindHandle =
+    win::ScopedResource<win::InvalidIsNone<&CloseSearchThroughSeam>>;
+// A block from a LocalAlloc-style API (SIDs, SID strings, descriptors), as
+// the pointer type it holds.
+template <typename T>
+using ScopedLocalMemory =
+    win::ScopedResource<win::NullIsNone<T*, &FreeLocalThroughSeam<T>>>;
 // A block from CoTaskMemAlloc (known-folder paths).
-struct CoTaskMemoryTraits {
-  using Type = void*;
-  static Type Invalid() { return nullptr; }
-  static void Close(Type p) { Os().CoTaskMemFree(p); }
-};
-
-using ScopedServiceHandle = ScopedResource<ServiceHandleTraits>;
-using ScopedKernelHandle = ScopedResource<KernelHandleTraits>;
-using ScopedFileHandle = ScopedResource<FileHandleTraits>;
-using ScopedFindHandle = ScopedResource<FindHandleTraits>;
-using ScopedLocalMemory = ScopedResource<LocalMemoryTraits>;
-using ScopedCoTaskMemory = ScopedResource<CoTaskMemoryTraits>;
+template <typename T>
+using ScopedCoTaskMemory =
+    win::ScopedResource<win::NullIsNone<T*, &FreeCoTaskThroughSeam<T>>>;
 
 }  // namespace tunnel_control
 
