@@ -1,18 +1,16 @@
 #include "app/theme_calls.h"
 
+#include <atomic>
+
 namespace {
 
 const ThemeCalls kRealThemeCalls = {&::RegGetValueW, &::DwmSetWindowAttribute};
 
-const ThemeCalls* theme_calls_in_force = &kRealThemeCalls;
+std::atomic<const ThemeCalls*> theme_calls_in_force{&kRealThemeCalls};
 
 }  // namespace
 
-const ThemeCalls& Theme() { return *theme_calls_in_force; }
+const ThemeCalls& Theme() { return *theme_calls_in_force.load(); }
 
 ScopedThemeCalls::ScopedThemeCalls(const ThemeCalls& calls)
-    : previous_(theme_calls_in_force) {
-  theme_calls_in_force = &calls;
-}
-
-ScopedThemeCalls::~ScopedThemeCalls() { theme_calls_in_force = previous_; }
+    : ScopedOverride(theme_calls_in_force, &calls) {}

@@ -4,6 +4,7 @@
 #ifndef APP_THEME_CALLS_H_
 #define APP_THEME_CALLS_H_
 
+#include "win/scoped_override.h"
 #include "win/windows_api.h"
 
 struct ThemeCalls {
@@ -15,16 +16,9 @@ struct ThemeCalls {
 const ThemeCalls& Theme();
 
 // Installs `calls` for the lifetime of this object (tests only).
-class ScopedThemeCalls {
+class ScopedThemeCalls : public win::ScopedOverride<const ThemeCalls*> {
  public:
   explicit ScopedThemeCalls(const ThemeCalls& calls);
-  ~ScopedThemeCalls();
-
-  ScopedThemeCalls(const ScopedThemeCalls&) = delete;
-  ScopedThemeCalls& operator=(const ScopedThemeCalls&) = delete;
-
- private:
-  const ThemeCalls* previous_;
 };
 
 #endif  // APP_THEME_CALLS_H_

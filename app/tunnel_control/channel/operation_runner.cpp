@@ -37,7 +37,7 @@ void StartDetachedThread(OperationJob job) {
   std::thread(RunOperationJob, std::move(job)).detach();
 }
 
-ThreadStarter thread_starter = StartDetachedThread;
+std::atomic<ThreadStarter> thread_starter{StartDetachedThread};
 
 }  // namespace
 
@@ -46,7 +46,7 @@ void RunOperationAsync(
     std::shared_ptr<flutter::MethodResult<flutter::EncodableValue>> result,
     TunnelOperation operation) {
   try {
-    thread_starter(OperationJob{window, result, std::move(operation)});
+    thread_starter.load()(OperationJob{window, result, std::move(operation)});
   } catch (const std::exception&) {
     // Not only std::system_error: the thread's state is allocated, so
     // std::bad_alloc can come too. Without this the guard would stay set and
@@ -57,8 +57,6 @@ void RunOperationAsync(
 }
 
 ScopedThreadStarter::ScopedThreadStarter(ThreadStarter replacement)
-    : previous_(std::exchange(thread_starter, replacement)) {}
-
-ScopedThreadStarter::~ScopedThreadStarter() { thread_starter = previous_; }
+    : ScopedOverride(thread_starter, replacement) {}
 
 }  // namespace tunnel_control

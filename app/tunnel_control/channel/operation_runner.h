@@ -11,6 +11,7 @@
 #include "app/tunnel_control/common/op_error.h"
 #include "codec/encodable_value.h"
 #include "codec/method_result.h"
+#include "win/scoped_override.h"
 #include "win/windows_api.h"
 
 namespace tunnel_control {
@@ -45,15 +46,9 @@ using ThreadStarter = void (*)(OperationJob job);
 
 // Replaces the thread starter for the lifetime of this object. Tests only;
 // not for use while RunOperationAsync runs.
-class ScopedThreadStarter {
+class ScopedThreadStarter : public win::ScopedOverride<ThreadStarter> {
  public:
   explicit ScopedThreadStarter(ThreadStarter replacement);
-  ~ScopedThreadStarter();
-  ScopedThreadStarter(const ScopedThreadStarter&) = delete;
-  ScopedThreadStarter& operator=(const ScopedThreadStarter&) = delete;
-
- private:
-  ThreadStarter previous_;
 };
 
 }  // namespace tunnel_control

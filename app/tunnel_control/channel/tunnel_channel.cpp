@@ -91,10 +91,6 @@ void HandleTunnelCall(HWND window,
 const TunnelServices& Services() { return *active_services.load(); }
 
 ScopedTunnelServices::ScopedTunnelServices(const TunnelServices& replacement)
-    : previous_(active_services.exchange(&replacement)) {}
-
-ScopedTunnelServices::~ScopedTunnelServices() {
-  active_services.store(previous_);
-}
+    : ScopedOverride(active_services, &replacement) {}
 
 }  // namespace tunnel_control

@@ -11,6 +11,7 @@
 #include "codec/method_call.h"
 #include "codec/method_result.h"
 #include "engine_client/binary_messenger.h"
+#include "win/scoped_override.h"
 #include "win/windows_api.h"
 
 namespace tunnel_control {
@@ -38,15 +39,9 @@ const TunnelServices& Services();
 
 // Installs replacement services for the lifetime of this object. Tests only;
 // not for use while an operation runs.
-class ScopedTunnelServices {
+class ScopedTunnelServices : public win::ScopedOverride<const TunnelServices*> {
  public:
   explicit ScopedTunnelServices(const TunnelServices& replacement);
-  ~ScopedTunnelServices();
-  ScopedTunnelServices(const ScopedTunnelServices&) = delete;
-  ScopedTunnelServices& operator=(const ScopedTunnelServices&) = delete;
-
- private:
-  const TunnelServices* previous_;
 };
 
 }  // namespace tunnel_control

@@ -71,8 +71,6 @@ const Platform& RealPlatform() { return kRealPlatform; }
 const Platform& Os() { return *active_platform.load(); }
 
 ScopedPlatform::ScopedPlatform(const Platform& replacement)
-    : previous_(active_platform.exchange(&replacement)) {}
-
-ScopedPlatform::~ScopedPlatform() { active_platform.store(previous_); }
+    : ScopedOverride(active_platform, &replacement) {}
 
 }  // namespace tunnel_control

@@ -14,6 +14,7 @@
 #ifndef APP_TUNNEL_CONTROL_OS_PLATFORM_H_
 #define APP_TUNNEL_CONTROL_OS_PLATFORM_H_
 
+#include "win/scoped_override.h"
 #include "win/windows_api.h"
 
 namespace tunnel_control {
@@ -91,17 +92,10 @@ const Platform& RealPlatform();
 const Platform& Os();
 
 // Installs a replacement table for the lifetime of this object and restores
-// the previous one afterwards. Tests only; not for use while another thread
-// is inside the tunnel code.
-class ScopedPlatform {
+// the previous one afterwards. Tests only.
+class ScopedPlatform : public win::ScopedOverride<const Platform*> {
  public:
   explicit ScopedPlatform(const Platform& replacement);
-  ~ScopedPlatform();
-  ScopedPlatform(const ScopedPlatform&) = delete;
-  ScopedPlatform& operator=(const ScopedPlatform&) = delete;
-
- private:
-  const Platform* previous_;
 };
 
 }  // namespace tunnel_control
