@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/tunnel_control/simulated_platform.h"
+#include "tests/tunnel_control/support/simulated_platform.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "app/tunnel_control/installer/service_installer.h"
 #include "app/tunnel_control/os/file_objects.h"
 #include "app/tunnel_control/service_host/service_host.h"
-#include "tests/tunnel_control/simulated_platform.h"
+#include "tests/tunnel_control/support/simulated_platform.h"
 
 namespace tunnel_control {
 namespace {

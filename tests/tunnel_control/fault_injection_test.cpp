@@ -19,7 +19,7 @@
 #include "app/tunnel_control/common/op_error.h"
 #include "app/tunnel_control/common/tunnel_names.h"
 #include "app/tunnel_control/installer/service_installer.h"
-#include "tests/tunnel_control/simulated_platform.h"
+#include "tests/tunnel_control/support/simulated_platform.h"
 
 namespace tunnel_control {
 namespace {

@@ -1,0 +1,156 @@
+// Writing and deleting the configuration file, against the simulated
+// platform.
+#include "app/tunnel_control/client/tunnel_config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "tests/tunnel_control/support/simulated_test.h"
+
+namespace tunnel_control {
+namespace {
+
+using testing::kConfigPath;
+using testing::kDataDirectory;
+using testing::kUserB;
+using testing::SimulatedPlatform;
+
+using TunnelConfigTest = testing::SimulatedTest;
+
+TEST_F(TunnelConfigTest, WriteReplacesTheWholeFile) {
+  sim_.AddDirectory(kDataDirectory);
+  sim_.AddFile(kConfigPath, std::string(500, 'x'));
+  const std::string text = "[Interface]\r\nPrivateKey = k\n# caf\xC3\xA9\n";
+  OpError error;
+  ASSERT_TRUE(WriteTunnelConfig(text, &error));
+  EXPECT_EQ(sim_.FileContents(kConfigPath), text);
+  EXPECT_EQ(error.code, "");
+  EXPECT_EQ(error.message, "");
+  EXPECT_EQ(sim_.CallsTo("CreateFileW"),
+            std::vector<std::string>{
+                "CreateFileW(\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\", "
+                "0x40000000, 0x0, 1, 0x80)"});
+}
+
+TEST_F(TunnelConfigTest, WriteOfEmptyTextLeavesAnEmptyFile) {
+  sim_.AddDirectory(kDataDirectory);
+  sim_.AddFile(kConfigPath, "old");
+  OpError error{"earlier", "kept"};
+  ASSERT_TRUE(WriteTunnelConfig("", &error));
+  EXPECT_EQ(sim_.FileContents(kConfigPath), "");
+  EXPECT_EQ(error.code, "earlier");  // untouched on success
+}
+
+TEST_F(TunnelConfigTest, WriteFailsWithoutProgramData) {
+  sim_.FailAlways("SHGetKnownFolderPath", E_FAIL);
+  OpError error;
+  EXPECT_FALSE(WriteTunnelConfig("text", &error));
+  EXPECT_EQ(error.code, "config_write_failed");
+  EXPECT_EQ(error.message, "Could not resolve %ProgramData%");
+  EXPECT_EQ(sim_.CountCalls("CreateFileW"), 0);
+}
+
+TEST_F(TunnelConfigTest, WriteReportsTheRealCauseAndWritesNothing) {
+  struct Case {
+    const char* name;
+    std::function<void(SimulatedPlatform&)> setup;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"directory missing", [](SimulatedPlatform&) {},
+       "Could not write the tunnel config (error 3)"},
+      {"directory of another user",
+       [](SimulatedPlatform& sim) {
+         sim.AddDirectory(kDataDirectory).dacl =
+             L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301BF;;;" +
+             std::wstring(kUserB) + L")";
+       },
+       "Could not write the tunnel config (error 5)"},
+      {"file held open elsewhere",
+       [](SimulatedPlatform& sim) {
+         sim.AddFile(kConfigPath, "old").locked_by_other = true;
+       },
+       "Could not write the tunnel config (error 32)"},
+      {"old file shut to the user",
+       [](SimulatedPlatform& sim) {
+         const std::wstring user = sim.user().sid;
+         sim.AddDirectory(kDataDirectory).dacl = L"D:P(A;;0x1200AB;;;" + user +
+                                                 L")(A;OIIO;0x1301BF;;;" +
+                                                 user + L")";
+         sim.AddFile(kConfigPath, "old").dacl =
+             L"D:P(A;;FA;;;" + std::wstring(kUserB) + L")";
+       },
+       "Could not write the tunnel config (error 5)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedPlatform sim;
+    c.setup(sim);
+    OpError error;
+    EXPECT_FALSE(WriteTunnelConfig("text", &error));
+    EXPECT_EQ(error.code, "config_write_failed");
+    EXPECT_EQ(error.message, c.message);
+    EXPECT_EQ(sim.CountCalls("WriteFile"), 0);
+    EXPECT_TRUE(sim.AllReleased()) << sim.LeakReport();
+  }
+}
+
+TEST_F(TunnelConfigTest, ShortOrFailedWriteDeletesTheFile) {
+  sim_.AddDirectory(kDataDirectory);
+  for (bool call_fails : {false, true}) {
+    SCOPED_TRACE(call_fails ? "write call fails" : "write is short");
+    sim_.AddFile(kConfigPath, "previous configuration");
+    if (call_fails) {
+      sim_.SetWriteLimit(std::nullopt);
+      sim_.FailOnce("WriteFile", ERROR_DISK_FULL);
+    } else {
+      sim_.SetWriteLimit(3);
+    }
+    OpError error;
+    EXPECT_FALSE(WriteTunnelConfig("[Interface]", &error));
+    EXPECT_EQ(error.code, "config_write_failed");
+    EXPECT_EQ(error.message, "Short write while saving the tunnel config");
+    EXPECT_EQ(sim_.FindNode(kConfigPath), nullptr);
+  }
+}
+
+// The 32-bit count of a text of 4 GiB or more never matches its length. The
+// text is reserved address space; only its first bytes are ever read.
+TEST_F(TunnelConfigTest, TextOfFourGibibytesOrMoreNeverSucceeds) {
+  sim_.AddDirectory(kDataDirectory);
+  constexpr size_t kFourGiB = size_t{1} << 32;
+  char* space = static_cast<char*>(
+      ::VirtualAlloc(nullptr, kFourGiB + 4096, MEM_RESERVE, PAGE_NOACCESS));
+  ASSERT_NE(space, nullptr);
+  ASSERT_NE(::VirtualAlloc(space, 4096, MEM_COMMIT, PAGE_READWRITE), nullptr);
+  std::memcpy(space, "abcde", 5);
+  for (size_t size : {kFourGiB, kFourGiB + 5}) {
+    SCOPED_TRACE(size);
+    sim_.ClearCalls();
+    OpError error;
+    EXPECT_FALSE(WriteTunnelConfig(std::string_view(space, size), &error));
+    EXPECT_EQ(error.message, "Short write while saving the tunnel config");
+    EXPECT_EQ(sim_.CallsTo("WriteFile"),
+              std::vector<std::string>{"WriteFile(" +
+                                       std::to_string(size - kFourGiB) + ")"});
+    EXPECT_EQ(sim_.FindNode(kConfigPath), nullptr);
+  }
+  ::VirtualFree(space, 0, MEM_RELEASE);
+}
+
+TEST_F(TunnelConfigTest, DeleteIsSilentInEveryCase) {
+  sim_.AddDirectory(kDataDirectory);
+  sim_.AddFile(kConfigPath, "x");
+  DeleteTunnelConfig();
+  EXPECT_EQ(sim_.FindNode(kConfigPath), nullptr);
+  DeleteTunnelConfig();  // no file
+  sim_.FailAlways("SHGetKnownFolderPath", E_FAIL);
+  DeleteTunnelConfig();  // no path: nothing is attempted
+  EXPECT_EQ(sim_.CountCalls("DeleteFileW"), 2);
+}
+
+}  // namespace
+}  // namespace tunnel_control

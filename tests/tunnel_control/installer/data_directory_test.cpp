@@ -1,0 +1,114 @@
+// The data directory as the installer builds it and what the user may do in
+// it afterwards, against the simulated platform.
+#include "app/tunnel_control/installer/data_directory.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/tunnel_control/client/tunnel_config.h"
+#include "tests/tunnel_control/support/simulated_test.h"
+
+namespace tunnel_control {
+namespace {
+
+using testing::kConfigPath;
+using testing::kDataDirectory;
+using testing::kUserA;
+using testing::kUserB;
+using testing::SimulatedPlatform;
+using DataDirectoryTest = testing::SimulatedTest;
+
+TEST_F(DataDirectoryTest, SecurityDescriptorsAreFixedStrings) {
+  const std::wstring user(kUserA);
+  EXPECT_EQ(DataDirectorySddl(kUserA),
+            L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200AB;;;" + user +
+                L")(A;OIIO;0x1301BF;;;CO)(A;OIIO;FR;;;" + user + L")");
+  EXPECT_EQ(LockedDataDirectorySddl(kUserA),
+            L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OIIO;0x1301BF;;;CO)"
+            L"(A;OIIO;FR;;;" +
+                user + L")");
+  EXPECT_EQ(std::wstring(kDirectoryMarkerSddl),
+            L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)");
+  EXPECT_EQ(TunnelLogSddl(kUserA), L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;" +
+                                       std::wstring(kUserA) + L")");
+}
+
+// What the user may and may not do in a freshly prepared directory.
+TEST_F(DataDirectoryTest, PreparedDirectoryLetsTheUserWriteButNotRedirect) {
+  const SimulatedPlatform::User admin{L"S-1-5-21-9-9-9-500", true, false};
+  const SimulatedPlatform::User user{kUserA, false, false};
+  DirectoryResult result = DirectoryResult::kRefused;
+  sim_.RunAs(admin,
+             [&] { result = PrepareDataDirectory(kDataDirectory, kUserA); });
+  ASSERT_EQ(result, DirectoryResult::kReady);
+  EXPECT_EQ(sim_.CallsTo("CreateDirectoryW"),
+            std::vector<std::string>{
+                "CreateDirectoryW(\"C:\\ProgramData\\VarnVPN\", attributes)"});
+  const SimulatedPlatform::Node* directory = sim_.FindNode(kDataDirectory);
+  EXPECT_EQ(directory->owner, L"BA");
+  EXPECT_EQ(directory->dacl, DataDirectorySddl(kUserA).substr(4));
+  const std::wstring marker = std::wstring(kDataDirectory) + L"\\keep.txt";
+  ASSERT_NE(sim_.FindNode(marker), nullptr);
+  EXPECT_EQ(sim_.FindNode(marker)->dacl, L"D:P(A;;FA;;;SY)(A;;FA;;;BA)");
+
+  sim_.RunAs(user, [&] {
+    OpError error;
+    ASSERT_TRUE(WriteTunnelConfig("[Interface]", &error));
+    EXPECT_EQ(
+        testing::SddlAces(sim_.FindNode(kConfigPath)->dacl),
+        (std::vector<std::wstring>{L"A;ID;FA;;;SY", L"A;ID;FA;;;BA",
+                                   L"A;ID;0x1301BF;;;" + std::wstring(kUserA),
+                                   L"A;ID;FR;;;" + std::wstring(kUserA)}));
+    EXPECT_EQ(sim_.Rename(kDataDirectory, L"C:\\ProgramData\\x"),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(sim_.SetDacl(kDataDirectory, L"D:(A;;FA;;;WD)"),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(Os().DeleteFileW(marker.c_str()));
+    const std::wstring log = std::wstring(kDataDirectory) + L"\\log.bin";
+    EXPECT_EQ(sim_.Read(log), "");
+    EXPECT_FALSE(Os().DeleteFileW(log.c_str()));
+    DeleteTunnelConfig();
+    EXPECT_EQ(sim_.MakeJunction(kDataDirectory, L"C:\\Windows"),
+              static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+  });
+}
+
+// Another user's directory is moved aside and emptied; the next user gets a
+// fresh one. A file held open without delete sharing keeps it in place.
+TEST_F(DataDirectoryTest, AnotherUsersDirectoryIsMovedAside) {
+  const SimulatedPlatform::User admin{L"S-1-5-21-9-9-9-500", true, false};
+  const SimulatedPlatform::User a{kUserA, false, false};
+  const std::wstring notes = std::wstring(kDataDirectory) + L"\\notes.txt";
+  DirectoryResult result = DirectoryResult::kRefused;
+  sim_.RunAs(admin, [&] { PrepareDataDirectory(kDataDirectory, kUserA); });
+  sim_.RunAs(a, [&] {
+    sim_.WriteContents(kConfigPath, "key of a");
+    sim_.WriteContents(notes, "notes");
+  });
+  HANDLE tunnel = INVALID_HANDLE_VALUE;
+  sim_.RunAs({L"S-1-5-18", false, true}, [&] {
+    tunnel = sim_.OpenForeign(kConfigPath, FILE_READ_DATA, 0);
+  });
+  ASSERT_NE(tunnel, INVALID_HANDLE_VALUE);
+  sim_.RunAs(admin,
+             [&] { result = PrepareDataDirectory(kDataDirectory, kUserB); });
+  EXPECT_EQ(result, DirectoryResult::kRefused);
+  sim_.RunAs({kUserB, false, false},
+             [&] { EXPECT_EQ(sim_.Read(kConfigPath), std::nullopt); });
+
+  sim_.CloseForeign(tunnel);
+  sim_.RunAs(admin,
+             [&] { result = PrepareDataDirectory(kDataDirectory, kUserB); });
+  ASSERT_EQ(result, DirectoryResult::kReady);
+  EXPECT_EQ(sim_.Children(L"C:\\ProgramData"),
+            std::vector<std::wstring>{L"varnvpn"});
+  EXPECT_EQ(sim_.Children(kDataDirectory),
+            (std::vector<std::wstring>{L"keep.txt", L"log.bin"}));
+  EXPECT_EQ(sim_.FindNode(kDataDirectory)->dacl,
+            DataDirectorySddl(kUserB).substr(4));
+}
+
+}  // namespace
+}  // namespace tunnel_control
