@@ -1,5 +1,7 @@
 #include "app/tunnel_control/installer/service_definition.h"
 
+#include <iterator>
+
 #include "app/tunnel_control/common/tunnel_names.h"
 
 namespace tunnel_control {
