@@ -1,7 +1,8 @@
 #include "app/tunnel_control/channel/operation_runner.h"
 
 #include <exception>
-#include <thread>
+#include <memory>
+#include <system_error>
 #include <utility>
 
 namespace tunnel_control {
@@ -32,9 +33,33 @@ void RunOperationJob(OperationJob job) {
   PostWindowTask(job.window, std::move(task));
 }
 
-// Runs `job` on a new thread that nobody joins.
+// The body of an operation thread, which owns its job. Nothing may unwind
+// out of a thread the system started: if memory runs out the reply is lost,
+// but the guard is released so later operations still run.
+DWORD WINAPI OperationThread(void* parameter) {
+  std::unique_ptr<OperationJob> job(static_cast<OperationJob*>(parameter));
+  try {
+    RunOperationJob(std::move(*job));
+  } catch (...) {
+    operation_in_progress.store(false);
+  }
+  return 0;
+}
+
+// Runs `job` on a new thread that nobody joins. A Win32 thread, not
+// std::thread: under load, a std::thread of the MinGW runtime detached at
+// once sometimes ended before running its function (seen under Wine, exit
+// code 128), which left the guard set and every later call "busy".
 void StartDetachedThread(OperationJob job) {
-  std::thread(RunOperationJob, std::move(job)).detach();
+  auto owned = std::make_unique<OperationJob>(std::move(job));
+  HANDLE thread =
+      ::CreateThread(nullptr, 0, OperationThread, owned.get(), 0, nullptr);
+  if (thread == nullptr) {
+    throw std::system_error(static_cast<int>(::GetLastError()),
+                            std::system_category(), "CreateThread");
+  }
+  owned.release();
+  ::CloseHandle(thread);
 }
 
 std::atomic<ThreadStarter> thread_starter{StartDetachedThread};

@@ -40,8 +40,8 @@ void RunOperationAsync(
     std::shared_ptr<flutter::MethodResult<flutter::EncodableValue>> result,
     TunnelOperation operation);
 
-// Starts the background thread for `job`; raises what std::thread raises
-// when the thread cannot be started (std::system_error, std::bad_alloc).
+// Starts the background thread for `job`; raises std::system_error or
+// std::bad_alloc when the thread cannot be started.
 using ThreadStarter = void (*)(OperationJob job);
 
 // Replaces the thread starter for the lifetime of this object. Tests only;
