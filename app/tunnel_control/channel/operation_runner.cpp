@@ -5,6 +5,8 @@
 #include <system_error>
 #include <utility>
 
+#include "win/scoped_resource.h"
+
 namespace tunnel_control {
 
 std::atomic<bool> operation_in_progress{false};
@@ -52,14 +54,13 @@ DWORD WINAPI OperationThread(void* parameter) {
 // code 128), which left the guard set and every later call "busy".
 void StartDetachedThread(OperationJob job) {
   auto owned = std::make_unique<OperationJob>(std::move(job));
-  HANDLE thread =
-      ::CreateThread(nullptr, 0, OperationThread, owned.get(), 0, nullptr);
-  if (thread == nullptr) {
+  const win::ScopedHandle thread(
+      ::CreateThread(nullptr, 0, OperationThread, owned.get(), 0, nullptr));
+  if (!thread) {
     throw std::system_error(static_cast<int>(::GetLastError()),
                             std::system_category(), "CreateThread");
   }
   owned.release();
-  ::CloseHandle(thread);
 }
 
 std::atomic<ThreadStarter> thread_starter{StartDetachedThread};
