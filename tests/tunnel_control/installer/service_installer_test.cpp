@@ -220,6 +220,13 @@ TEST_F(InstallTest, BinaryPathIsTheExecutablesFinalPath) {
   EXPECT_EQ(sim_.FindService(kServiceName)->binary_path, kBinaryPath);
 }
 
+// The bundle in a folder an administrator made with default security.
+void PlaceInNewFolder(SimulatedPlatform& sim, const std::wstring& folder) {
+  sim.RunAs({kUserB, true, false},
+            [&] { Os().CreateDirectoryW(folder.c_str(), nullptr); });
+  sim.SetModulePath(folder + L"\\varn_vpn.exe");
+}
+
 // Every failing exit code of the installer, each from its own cause, with
 // nothing left open.
 TEST(InstallExitCodeTest, EachFailureHasItsCode) {
@@ -313,6 +320,15 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
              L"(A;;0x1301BF;;;BU)";
        },
        21},
+      // A folder an administrator makes takes its parent's entries: below a
+      // drive's root every user may modify it, below Program Files not.
+      {"bundle in a new folder under the drive's root", kUserA,
+       [](SimulatedPlatform& sim) { PlaceInNewFolder(sim, L"C:\\Varn"); }, 21},
+      {"bundle in a new folder under Program Files", kUserA,
+       [](SimulatedPlatform& sim) {
+         PlaceInNewFolder(sim, L"C:\\Program Files\\Varn");
+       },
+       0},
       {"directory SDDL not convertible", kUserA,
        [](SimulatedPlatform& sim) {
          sim.FailOnce("ConvertStringSecurityDescriptorToSecurityDescriptorW",

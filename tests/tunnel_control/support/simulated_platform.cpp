@@ -55,18 +55,6 @@ std::string Quote(const wchar_t* text) {
   return text == nullptr ? std::string("null") : "\"" + Narrow(text) + "\"";
 }
 
-// Well-known SID aliases that SDDL and ConvertStringSidToSidW accept.
-struct Alias {
-  const wchar_t* name;
-  const wchar_t* sid;
-};
-constexpr Alias kAliases[] = {
-    {L"SY", L"S-1-5-18"}, {L"BA", L"S-1-5-32-544"}, {L"BU", L"S-1-5-32-545"},
-    {L"IU", L"S-1-5-4"},  {L"SU", L"S-1-5-6"},      {L"WD", L"S-1-1-0"},
-    {L"AU", L"S-1-5-11"}, {L"LS", L"S-1-5-19"},     {L"NS", L"S-1-5-20"},
-    {L"CO", L"S-1-3-0"},
-};
-
 // The DACL the service manager gives a service created without one.
 constexpr wchar_t kDefaultServiceSddl[] =
     L"D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)"
@@ -78,104 +66,6 @@ std::wstring VolumeGuidPath(wchar_t drive) {
   std::swprintf(text, 64, L"\\\\?\\Volume{%08x-0000-0000-0000-000000000000}\\",
                 static_cast<unsigned>(std::towupper(drive)));
   return text;
-}
-
-// Parses "S-1-a-s1-s2..." or an alias into the binary SID layout.
-std::optional<std::vector<unsigned char>> ParseSid(const std::wstring& text) {
-  std::wstring sid = text;
-  for (const Alias& alias : kAliases) {
-    if (text == alias.name) sid = alias.sid;
-  }
-  // The system parsers are looser than the canonical form: a lower-case
-  // prefix and leading blanks pass.
-  sid.erase(0, sid.find_first_not_of(L' '));
-  if (sid.size() >= 1 && sid[0] == L's') sid[0] = L'S';
-  if (sid.size() < 4 || sid.compare(0, 4, L"S-1-") != 0) return std::nullopt;
-  std::vector<uint64_t> parts;
-  size_t pos = 4;
-  while (true) {
-    size_t end = sid.find(L'-', pos);
-    if (end == std::wstring::npos) end = sid.size();
-    if (end == pos || end - pos > 15) return std::nullopt;
-    uint64_t value = 0;
-    for (size_t i = pos; i < end; ++i) {
-      if (sid[i] < L'0' || sid[i] > L'9') return std::nullopt;
-      value = value * 10 + static_cast<uint64_t>(sid[i] - L'0');
-    }
-    parts.push_back(value);
-    if (end == sid.size()) break;
-    pos = end + 1;
-  }
-  // parts[0] is the authority, the rest are sub-authorities.
-  if (parts.empty() || parts.size() > 16 || parts[0] >= (1ull << 48)) {
-    return std::nullopt;
-  }
-  std::vector<unsigned char> bytes(8 + 4 * (parts.size() - 1));
-  bytes[0] = 1;
-  bytes[1] = static_cast<unsigned char>(parts.size() - 1);
-  for (int i = 0; i < 6; ++i) {
-    bytes[2 + i] = static_cast<unsigned char>(parts[0] >> (8 * (5 - i)));
-  }
-  for (size_t i = 1; i < parts.size(); ++i) {
-    if (parts[i] > 0xFFFFFFFFull) return std::nullopt;
-    const uint32_t sub = static_cast<uint32_t>(parts[i]);
-    std::memcpy(&bytes[8 + 4 * (i - 1)], &sub, 4);
-  }
-  return bytes;
-}
-
-std::optional<std::wstring> SidToText(const void* sid) {
-  const auto* bytes = static_cast<const unsigned char*>(sid);
-  if (bytes == nullptr || bytes[0] != 1 || bytes[1] > 15) return std::nullopt;
-  uint64_t authority = 0;
-  for (int i = 0; i < 6; ++i) authority = (authority << 8) | bytes[2 + i];
-  std::wstring text = L"S-1-" + std::to_wstring(authority);
-  for (int i = 0; i < bytes[1]; ++i) {
-    uint32_t sub;
-    std::memcpy(&sub, bytes + 8 + 4 * i, 4);
-    text += L"-" + std::to_wstring(sub);
-  }
-  return text;
-}
-
-// Rights of one SDDL ACE: hex or two-letter codes.
-std::optional<DWORD> ParseRights(const std::wstring& rights) {
-  if (rights.size() > 2 && rights[0] == L'0' &&
-      (rights[1] == L'x' || rights[1] == L'X')) {
-    wchar_t* end = nullptr;
-    const unsigned long value = std::wcstoul(rights.c_str() + 2, &end, 16);
-    if (end == nullptr || *end != L'\0') return std::nullopt;
-    return static_cast<DWORD>(value);
-  }
-  static const std::map<std::wstring, DWORD> kCodes = {
-      {L"CC", 0x1},        {L"DC", 0x2},        {L"LC", 0x4},
-      {L"SW", 0x8},        {L"RP", 0x10},       {L"WP", 0x20},
-      {L"DT", 0x40},       {L"LO", 0x80},       {L"CR", 0x100},
-      {L"SD", 0x10000},    {L"RC", 0x20000},    {L"WD", 0x40000},
-      {L"WO", 0x80000},    {L"GA", 0x10000000}, {L"GX", 0x20000000},
-      {L"GW", 0x40000000}, {L"GR", 0x80000000}, {L"FA", 0x1F01FF},
-      {L"FR", 0x120089},   {L"FW", 0x120116},   {L"FX", 0x1200A0},
-  };
-  if (rights.size() % 2 != 0) return std::nullopt;
-  DWORD mask = 0;
-  for (size_t i = 0; i < rights.size(); i += 2) {
-    auto it = kCodes.find(rights.substr(i, 2));
-    if (it == kCodes.end()) return std::nullopt;
-    mask |= it->second;
-  }
-  return mask;
-}
-
-std::vector<std::wstring> SplitFields(const std::wstring& ace) {
-  std::vector<std::wstring> fields;
-  size_t pos = 0;
-  while (true) {
-    const size_t end = ace.find(L';', pos);
-    fields.push_back(ace.substr(pos, end - pos));
-    if (end == std::wstring::npos) break;
-    pos = end + 1;
-  }
-  return fields;
 }
 
 // Checks an ACL part "D:flags(ace)(ace)..."; returns an error or 0.
@@ -202,16 +92,6 @@ DWORD CheckAcl(const std::wstring& acl) {
   return 0;
 }
 
-// Access rights of an ACE with the generic bits mapped for files.
-DWORD MapGenericFileRights(DWORD rights) {
-  if (rights & GENERIC_READ) rights |= FILE_GENERIC_READ;
-  if (rights & GENERIC_WRITE) rights |= FILE_GENERIC_WRITE;
-  if (rights & GENERIC_EXECUTE) rights |= FILE_GENERIC_EXECUTE;
-  if (rights & GENERIC_ALL) rights |= FILE_ALL_ACCESS;
-  return rights &
-         ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
-}
-
 // The inheritance flags of an SDDL ACE ("OICIIOID").
 BYTE ParseAceFlags(const std::wstring& flags) {
   BYTE result = 0;
@@ -224,13 +104,6 @@ BYTE ParseAceFlags(const std::wstring& flags) {
     if (flag == L"ID") result |= INHERITED_ACE;
   }
   return result;
-}
-
-bool HasAceFlag(const std::wstring& flags, const wchar_t* flag) {
-  for (size_t i = 0; i + 1 < flags.size(); i += 2) {
-    if (flags.compare(i, 2, flag) == 0) return true;
-  }
-  return false;
 }
 
 // The ACL flags of an SDDL DACL ("D:PAI(...)": "PAI").
@@ -374,18 +247,6 @@ bool MatchesPattern(const std::wstring& name, const std::wstring& pattern) {
 
 }  // namespace
 
-std::vector<std::wstring> SddlAces(const std::wstring& sddl) {
-  std::vector<std::wstring> aces;
-  size_t pos = 0;
-  while ((pos = sddl.find(L'(', pos)) != std::wstring::npos) {
-    const size_t close = sddl.find(L')', pos);
-    if (close == std::wstring::npos) break;
-    aces.push_back(sddl.substr(pos + 1, close - pos - 1));
-    pos = close + 1;
-  }
-  return aces;
-}
-
 std::string Narrow(const std::wstring& text) {
   if (text.empty()) return std::string();
   const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(),
@@ -449,7 +310,8 @@ struct SimulatedPlatform::Impl {
     if (service == nullptr) {
       return Fail(ERROR_SERVICE_DOES_NOT_EXIST, SC_HANDLE{});
     }
-    if ((access & ~s.GrantedServiceAccess(*service)) != 0 ||
+    if ((MapGenericServiceRights(access) & ~s.GrantedServiceAccess(*service)) !=
+            0 ||
         (access & service->denied_access) != 0) {
       return Fail(ERROR_ACCESS_DENIED, SC_HANDLE{});
     }
@@ -1319,7 +1181,10 @@ struct SimulatedPlatform::Impl {
       return Fail(r.error, INVALID_HANDLE_VALUE);
     }
     std::shared_ptr<Node> node = r.node;
-    const DWORD wanted = MapGenericFileRights(access);
+    // "File Security and Access Rights": CreateFileW asks for SYNCHRONIZE and
+    // FILE_READ_ATTRIBUTES on every open, on top of what the caller asks.
+    const DWORD wanted =
+        MapGenericFileRights(access) | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
     const bool creates =
         disposition != OPEN_EXISTING && disposition != TRUNCATE_EXISTING;
     if (node && node->delete_pending_key == r.key) {
@@ -1731,8 +1596,11 @@ struct SimulatedPlatform::Impl {
     if (!r.node || !r.node->directory) {
       return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     }
-    // The search opens the directory to list it, sharing everything.
-    if (DWORD e = s.CheckOpen(r, FILE_LIST_DIRECTORY, kShareAll)) {
+    // The search opens the directory to list it, sharing everything, for
+    // synchronous I/O, which needs SYNCHRONIZE (NtCreateFile,
+    // FILE_SYNCHRONOUS_IO_NONALERT).
+    if (DWORD e =
+            s.CheckOpen(r, FILE_LIST_DIRECTORY | SYNCHRONIZE, kShareAll)) {
       return Fail(e, INVALID_HANDLE_VALUE);
     }
     const std::wstring part = Lower(text.substr(slash + 1));
@@ -2230,7 +2098,9 @@ void SimulatedPlatform::SetModulePath(const std::wstring& path) {
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
     Node& directory = AddDirectory(*it);
     directory.owner = kTrustedInstaller;
-    directory.dacl = kProtectedFolderDacl;
+    directory.dacl = PathKey(*it) == L"c:\\program files"
+                         ? kProgramFilesDacl
+                         : kProtectedFolderDacl;
   }
   if (!Resolve(path, true).node) {
     Node& exe = AddFile(path, "MZ");
@@ -2310,40 +2180,23 @@ std::wstring SimulatedPlatform::Display(const std::wstring& key) {
   return key;
 }
 
-bool SimulatedPlatform::CallerHas(const std::wstring& trustee) const {
-  const std::optional<std::vector<unsigned char>> sid = ParseSid(trustee);
-  if (!sid) return false;
-  const std::wstring text = SidToText(sid->data()).value_or(L"");
-  const bool admin = user_.elevated || user_.system;
-  return text == user_.sid || text == L"S-1-1-0" || text == L"S-1-5-11" ||
-         text == L"S-1-5-32-545" || (text == L"S-1-5-4" && !user_.system) ||
-         (text == L"S-1-5-32-544" && admin) ||
-         (text == L"S-1-5-18" && user_.system);
+Token SimulatedPlatform::CallerToken() const {
+  return TokenOf(user_.sid, user_.elevated, user_.system, user_.filtered_admin);
 }
 
 DWORD SimulatedPlatform::Rights(const Node& node,
                                 const std::wstring& parent_key) const {
-  DWORD allowed = 0;
-  if (node.dacl.empty()) {
-    allowed = FILE_ALL_ACCESS;
-  } else {
-    DWORD denied = 0;
-    for (const std::wstring& ace : SddlAces(node.dacl)) {
-      const std::vector<std::wstring> f = SplitFields(ace);
-      if (f.size() != 6 || HasAceFlag(f[1], L"IO") || !CallerHas(f[5])) {
-        continue;
-      }
-      const DWORD rights = MapGenericFileRights(ParseRights(f[2]).value_or(0));
-      if (f[0] == L"A") allowed |= rights & ~denied;
-      if (f[0] == L"D") denied |= rights & ~allowed;
-    }
-    if (!node.owner.empty() && CallerHas(node.owner)) {
-      allowed |= READ_CONTROL | WRITE_DAC;
-    }
-  }
+  const Token token = CallerToken();
+  DWORD allowed = GrantedAccess(token, node.owner, node.dacl,
+                                MapGenericFileRights, FILE_ALL_ACCESS);
   auto parent = nodes_.find(parent_key);
   if (parent != nodes_.end() && &node != parent->second.get()) {
-    const DWORD parent_rights = Rights(*parent->second, L"");
+    // "File Security and Access Rights": delete-child on the folder allows
+    // deleting what is in it, and listing it reads its entries' attributes;
+    // nothing else (SYNCHRONIZE included) comes from the parent.
+    const DWORD parent_rights =
+        GrantedAccess(token, parent->second->owner, parent->second->dacl,
+                      MapGenericFileRights, FILE_ALL_ACCESS);
     if (parent_rights & FILE_DELETE_CHILD) allowed |= DELETE;
     if (parent_rights & FILE_LIST_DIRECTORY) allowed |= FILE_READ_ATTRIBUTES;
   }
@@ -2352,8 +2205,7 @@ DWORD SimulatedPlatform::Rights(const Node& node,
 
 bool SimulatedPlatform::Grants(const Node& node, const std::wstring& parent_key,
                                DWORD access) const {
-  const DWORD wanted = MapGenericFileRights(access) & ~SYNCHRONIZE;
-  return (wanted & ~Rights(node, parent_key)) == 0;
+  return (MapGenericFileRights(access) & ~Rights(node, parent_key)) == 0;
 }
 
 bool SimulatedPlatform::SharingAllows(const std::shared_ptr<Node>& node,
@@ -2696,7 +2548,8 @@ SC_HANDLE SimulatedPlatform::OpenForeignService(const std::wstring& name,
   DWORD e = 0;
   if (service == nullptr) {
     e = ERROR_SERVICE_DOES_NOT_EXIST;
-  } else if ((access & ~GrantedServiceAccess(*service)) != 0 ||
+  } else if ((MapGenericServiceRights(access) &
+              ~GrantedServiceAccess(*service)) != 0 ||
              (access & service->denied_access) != 0) {
     e = ERROR_ACCESS_DENIED;
   }
@@ -2820,23 +2673,8 @@ void SimulatedPlatform::RemoveIfDeleted(const std::wstring& key) {
 }
 
 DWORD SimulatedPlatform::GrantedServiceAccess(const Service& service) const {
-  if (service.sddl.empty()) return SERVICE_ALL_ACCESS;
-  DWORD granted = 0;
-  for (const std::wstring& ace : SddlAces(service.sddl)) {
-    const std::vector<std::wstring> fields = SplitFields(ace);
-    if (fields.size() != 6 || fields[0] != L"A") continue;
-    const std::wstring& trustee = fields[5];
-    const bool applies = trustee == user_.sid || trustee == L"WD" ||
-                         trustee == L"AU" || trustee == L"BU" ||
-                         (trustee == L"IU" && !user_.system) ||
-                         (trustee == L"BA" && user_.elevated) ||
-                         (trustee == L"SY" && user_.system);
-    if (!applies) continue;
-    DWORD rights = ParseRights(fields[2]).value_or(0);
-    if (rights & GENERIC_ALL) rights |= SERVICE_ALL_ACCESS;
-    granted |= rights;
-  }
-  return granted;
+  return GrantedAccess(CallerToken(), L"", service.sddl,
+                       MapGenericServiceRights, SERVICE_ALL_ACCESS);
 }
 
 int SimulatedPlatform::open_service_handles() const {

@@ -50,6 +50,7 @@
 #include <vector>
 
 #include "app/tunnel_control/os/platform.h"
+#include "tests/tunnel_control/support/simulated_access.h"
 
 namespace tunnel_control::testing {
 
@@ -63,10 +64,22 @@ inline constexpr wchar_t kUserB[] = L"S-1-5-21-100-200-300-1002";
 inline constexpr wchar_t kTrustedInstaller[] =
     L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
-// The usual security of a fresh machine's folders.
+// The usual security of a fresh machine's folders. The system drive's root
+// of a Windows 10/11 client: Authenticated Users may make folders in it and
+// modify everything below (DISA Windows 10 STIG WN10-00-000095, "C:\\").
 inline constexpr wchar_t kVolumeRootDacl[] =
-    L"D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICIIO;GA;;;CO)"
-    L"(A;OICI;0x1200A9;;;BU)(A;CI;LC;;;AU)(A;CIIO;DC;;;AU)";
+    L"D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200A9;;;BU)"
+    L"(A;OICIIO;0x1301BF;;;AU)(A;;LC;;;AU)";
+// C:\Program Files, owned by TrustedInstaller (the same STIG rule, its icacls
+// listing; S-1-15-2-1 and -2 are the application package groups).
+inline constexpr wchar_t kProgramFilesDacl[] =
+    L"D:PAI(A;;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-"
+    L"2271478464)(A;CIIO;FA;;;S-1-5-80-956008885-3418522649-1831038044-"
+    L"1853292631-2271478464)(A;;0x1301BF;;;SY)(A;OICIIO;FA;;;SY)"
+    L"(A;;0x1301BF;;;BA)(A;OICIIO;FA;;;BA)(A;;0x1200A9;;;BU)"
+    L"(A;OICIIO;GXGR;;;BU)(A;OICIIO;FA;;;CO)(A;;0x1200A9;;;S-1-15-2-1)"
+    L"(A;OICIIO;GXGR;;;S-1-15-2-1)(A;;0x1200A9;;;S-1-15-2-2)"
+    L"(A;OICIIO;GXGR;;;S-1-15-2-2)";
 inline constexpr wchar_t kProgramDataDacl[] =
     L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GA;;;CO)"
     L"(A;OICI;0x1200A9;;;BU)(A;CI;0x100116;;;BU)";
@@ -156,6 +169,9 @@ class SimulatedPlatform {
     std::wstring sid = L"S-1-5-21-1000000001-1000000002-1000000003-1001";
     bool elevated = false;  // member of the Administrators in the token
     bool system = false;    // runs as LocalSystem
+    // A member of the Administrators running without elevation: the group
+    // is in the token for deny entries only.
+    bool filtered_admin = false;
   };
 
   // A recorded ShellExecuteExW call.
@@ -240,7 +256,9 @@ class SimulatedPlatform {
   // Inside before_call this is the attacker's process.
   void RunAs(const User& caller, const std::function<void()>& action);
   // What a process of the current caller can do by itself, checked like
-  // Windows checks it; each returns 0 or the error.
+  // Windows checks it; each returns 0 or the error. Its opens are native
+  // ones (NtOpenFile), which add nothing to the access asked for, so the
+  // attacker needs no SYNCHRONIZE where CreateFileW would ask for it.
   DWORD Rename(const std::wstring& from, const std::wstring& to);
   // Turns an empty directory into a mount point, or creates a junction. The
   // directory is opened for FILE_WRITE_ATTRIBUTES where the caller has that
@@ -270,7 +288,8 @@ class SimulatedPlatform {
 
   // Module path returned by GetModuleFileNameW. The executable and the
   // folders above it that do not exist yet are made, owned by trusted
-  // principals and writable by nobody else.
+  // principals and writable by nobody else (C:\Program Files with the
+  // security Windows gives it).
   void SetModulePath(const std::wstring& path);
   const std::wstring& module_path() const { return module_path_; }
 
@@ -393,7 +412,8 @@ class SimulatedPlatform {
   DWORD Rights(const Node& node, const std::wstring& parent_key) const;
   bool Grants(const Node& node, const std::wstring& parent_key,
               DWORD access) const;
-  bool CallerHas(const std::wstring& trustee) const;
+  // The current caller's token, which every access check uses.
+  Token CallerToken() const;
   bool SharingAllows(const std::shared_ptr<Node>& node, DWORD access,
                      DWORD share) const;
   // What an open of the existing object at `r` answers: 0 or the error.
@@ -452,10 +472,6 @@ class SimulatedPlatform {
   std::vector<FailureRule> failures_;
   std::vector<std::string> calls_;
 };
-
-// Splits an SDDL ACL ("D:PAI(...)(...)") into its entries, without the
-// parentheses; used by the simulation and handy for assertions.
-std::vector<std::wstring> SddlAces(const std::wstring& sddl);
 
 // Converts a wide test string to UTF-8 for messages.
 std::string Narrow(const std::wstring& text);

@@ -72,6 +72,14 @@ TEST(SimulatedPlatformTest, AccessFollowsTheServiceDaclAndTheUser) {
   sim.user().elevated = true;
   EXPECT_TRUE(
       ScopedServiceHandle(Os().OpenServiceW(manager.Get(), kName, DELETE)));
+  // SYSTEM holds the Administrators; a filtered administrator holds them for
+  // deny entries only.
+  sim.user() = {L"S-1-5-18", false, true};
+  EXPECT_TRUE(
+      ScopedServiceHandle(Os().OpenServiceW(manager.Get(), kName, DELETE)));
+  sim.user() = {kUserB, false, false, true};
+  EXPECT_FALSE(
+      ScopedServiceHandle(Os().OpenServiceW(manager.Get(), kName, DELETE)));
 }
 
 TEST(SimulatedPlatformTest, FailuresHitExactlyTheChosenUses) {
