@@ -212,6 +212,13 @@ DWORD MapGenericFileRights(DWORD rights) {
          ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
 }
 
+// Rights as SDDL writes a mask it has no code for.
+std::wstring RightsText(DWORD rights) {
+  wchar_t text[16];
+  std::swprintf(text, 16, L"0x%lX", static_cast<unsigned long>(rights));
+  return text;
+}
+
 // The inheritance flags of an SDDL ACE ("OICIIOID").
 BYTE ParseAceFlags(const std::wstring& flags) {
   BYTE result = 0;
@@ -271,16 +278,23 @@ std::vector<std::wstring> InheritedAces(const std::wstring& parent_dacl,
       continue;
     }
     const bool creator_owner = f[5] == L"CO" || f[5] == L"S-1-3-0";
-    // CREATOR OWNER becomes the creator on the child itself and stays
-    // inheritable below it.
-    if (creator_owner && (child_is_directory ? ci : oi) && !creator.empty()) {
-      aces.push_back(f[0] + L";ID;" + f[2] + L";" + f[3] + L";" + f[4] + L";" +
-                     creator);
+    const DWORD rights = ParseRights(f[2]).value_or(0);
+    // An entry naming CREATOR OWNER or generic rights splits in two: the
+    // creator with the rights mapped on the child itself, and the entry as
+    // it was, inherit-only, below it ([MS-DTYP] 2.5.3.4.3
+    // ComputeInheritedACLfromParent).
+    const bool splits = creator_owner || rights != MapGenericFileRights(rights);
+    if (splits && (child_is_directory ? ci : oi) &&
+        !(creator_owner && creator.empty())) {
+      const DWORD mapped = MapGenericFileRights(rights);
+      aces.push_back(f[0] + L";ID;" +
+                     (mapped == FILE_ALL_ACCESS ? std::wstring(L"FA")
+                                                : RightsText(mapped)) +
+                     L";" + f[3] + L";" + f[4] + L";" +
+                     (creator_owner ? creator : f[5]));
     }
-    if (creator_owner && (!child_is_directory || np)) continue;
-    if (creator_owner && flags.find(L"IO") == std::wstring::npos) {
-      flags += L"IO";
-    }
+    if (splits && (!child_is_directory || np)) continue;
+    if (splits && flags.find(L"IO") == std::wstring::npos) flags += L"IO";
     flags += L"ID";
     aces.push_back(f[0] + L";" + flags + L";" + f[2] + L";" + f[3] + L";" +
                    f[4] + L";" + f[5]);
