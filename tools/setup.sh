@@ -12,6 +12,7 @@ packages=(
   binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-apps imagemagick python3
   msitools wixl python3-pefile osslsigncode openssl
+  samba python3-samba libuid-wrapper libnss-wrapper libsocket-wrapper
 )
 
 missing=()
