@@ -8,13 +8,16 @@ file's tables.
 
     smb_differential.py SCENARIOS WORK_DIR EMULATOR RUNNER
 
-smbd runs as two ordinary users and an administrator who exist only for it:
-uid_wrapper fakes its root, nss_wrapper its accounts, socket_wrapper its
-port (a Unix socket under WORK_DIR), as in Samba's own test suite.
+smbd serves two ordinary users and an administrator who exist only for it,
+as in Samba's own test suite: uid_wrapper fakes its root, nss_wrapper its
+accounts, socket_wrapper its port (a Unix socket under WORK_DIR);
+smb_server_shim.c covers what Debian's wrappers leave out. No real root,
+account or port is needed.
 """
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -52,7 +55,6 @@ SMB_CONF = """[global]
   load printers = no
   disable spoolss = yes
   rpc_server:default = disabled
-  admin users = varnadmin
   xattr_tdb:file = {w}/state/xattr.tdb
 [t]
   path = {w}/share
@@ -97,7 +99,8 @@ def prepare(work):
     with open(work + '/passwd', 'w') as f:
         f.write('root:x:0:0:root:/:/bin/false\n'
                 'nobody:x:65534:65534:nobody:/:/bin/false\n')
-        for uid, name in enumerate(USERS.values(), 2001):
+        # The administrator is root to smbd, under uid_wrapper a fake one.
+        for uid, name in zip((2001, 2002, 0), USERS.values()):
             f.write(f'{name}:x:{uid}:{uid}:{name}:/:/bin/false\n')
     with open(work + '/group', 'w') as f:
         f.write('root:x:0:\nnogroup:x:65534:\n')
@@ -105,9 +108,7 @@ def prepare(work):
             f.write(f'{name}:x:{gid}:\n')
     with open(work + '/smb.conf', 'w') as f:
         f.write(SMB_CONF.format(w=work))
-    # Debian's socket_wrapper (1.3) refuses SO_REUSEPORT on the Unix socket
-    # behind a wrapped one, and smbd sets it on every listening socket.
-    shim = os.path.join(os.path.dirname(__file__), 'smb_reuseport_shim.c')
+    shim = os.path.join(os.path.dirname(__file__), 'smb_server_shim.c')
     subprocess.run(['cc', '-shared', '-fPIC', '-o', work + '/shim.so', shim,
                     '-ldl'], check=True)
     env = wrapped_env(work, [work + '/shim.so'] +
@@ -335,8 +336,13 @@ def main():
         for number, (name, steps) in enumerate(scenarios, 1):
             real += [(name, step, answer) for step, answer in
                      samba.Play('s%d' % number, steps)]
+    except BaseException:
+        simulation.kill()
+        simulation.wait()
+        raise
     finally:
-        smbd.terminate()
+        # The server and the children it forked, never left running.
+        os.killpg(smbd.pid, signal.SIGTERM)
         smbd.wait(timeout=30)
     output = simulation.communicate(timeout=240)[0].decode()
     simulated, name = [], None
