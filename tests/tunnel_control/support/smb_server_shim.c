@@ -16,7 +16,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#define NEXT(name) \
+#define NEXT(name)               \
   static __typeof__(name)* next; \
   if (next == NULL) next = (__typeof__(name)*)dlsym(RTLD_NEXT, #name)
 
@@ -27,7 +27,9 @@ int setsockopt(int fd, int level, int option, const void* value,
   return next(fd, level, option, value, size);
 }
 
-static int Owned(int result) { return result != 0 && errno == EPERM ? 0 : result; }
+static int Owned(int result) {
+  return result != 0 && errno == EPERM ? 0 : result;
+}
 
 int fchown(int fd, uid_t uid, gid_t gid) {
   NEXT(fchown);
