@@ -153,72 +153,71 @@ class Samba:
             creds.set_password('Pw-1234')
             self.conns[who] = libsmb.Conn('127.0.0.2', 't', lp, creds)
         self.domain = security.dom_sid(sids['A'].rsplit('-', 1)[0])
-        self.admin = self.conns['admin']
-        self.Set('', FOLDER_SDDL)
+        self.secure('', FOLDER_SDDL)
 
-    def Call(self, who, method, *args, **kwargs):
+    def call(self, who, method, *args, **kwargs):
         self.trips += 1
         return getattr(self.conns[who], method)(*args, **kwargs)
 
-    def Sddl(self, text):
+    def sddl(self, text):
         for who in ('A', 'B'):
             text = text.replace('%' + who, self.sids[who])
         return self.security.descriptor.from_sddl(hex_rights(text),
                                                   self.domain)
 
-    def Set(self, path, sddl, directory=True):
-        f = self.Call('admin', 'create', path, DesiredAccess=0x1F01FF,
+    def secure(self, path, sddl, directory=True):
+        f = self.call('admin', 'create', path, DesiredAccess=0x1F01FF,
                       CreateDisposition=3, CreateOptions=1 if directory
                       else 0x40)
-        sd = self.Sddl(sddl)
+        sd = self.sddl(sddl)
         # As SetSecurityInfo asks: without it smbd drops the AI flag.
         sd.type |= self.security.SEC_DESC_DACL_AUTO_INHERIT_REQ
-        self.Call('admin', 'set_sd', f, sd, self.security.SECINFO_OWNER |
+        self.call('admin', 'set_sd', f, sd, self.security.SECINFO_OWNER |
                   self.security.SECINFO_DACL)
-        self.Call('admin', 'close', f)
+        self.call('admin', 'close', f)
 
-    def Play(self, folder, scenario):
+    def play(self, folder, scenario):
         from samba import NTSTATUSError
         slots, lines = {}, []
         at = lambda p: folder + '\\' + p
-        self.Set(folder, FOLDER_SDDL)
+        self.secure(folder, FOLDER_SDDL)
         for w in scenario:
             verb, answer = w[0], 'ok'
             try:
                 if verb in ('dir', 'file'):
-                    self.Set(at(w[1]), 'O:%sD:%s' % (w[2], w[3][2:]),
+                    self.secure(at(w[1]), 'O:%sD:%s' % (w[2], w[3][2:]),
                              verb == 'dir')
                     continue
                 if verb == 'open':
                     new = len(w) > 6 and w[6] == 'new'
                     # What CreateFileW asks of the file system.
                     access = int(w[4], 16) | SYNCHRONIZE | FILE_READ_ATTRIBUTES
-                    f = self.Call(w[1], 'create', at(w[3]),
+                    f = self.call(w[1], 'create', at(w[3]),
                                   DesiredAccess=access,
                                   ShareAccess=int(w[5]),
                                   CreateDisposition=2 if new else 1,
                                   CreateOptions=0x40 if new else 0)
                     if w[2] == '-':
-                        self.Call(w[1], 'close', f)
+                        self.call(w[1], 'close', f)
                     else:
                         slots[w[2]] = (w[1], f)
                 elif verb == 'mkdir':
-                    f = self.Call(w[1], 'create', at(w[2]),
+                    f = self.call(w[1], 'create', at(w[2]),
                                   DesiredAccess=SYNCHRONIZE | 1,
                                   CreateDisposition=2, CreateOptions=1)
-                    self.Call(w[1], 'close', f)
+                    self.call(w[1], 'close', f)
                 elif verb == 'close':
                     if w[1] in slots:
                         who, f = slots.pop(w[1])
-                        self.Call(who, 'close', f)
+                        self.call(who, 'close', f)
                 elif verb == 'dispose':
                     who, f = slots[w[1]]
-                    self.Call(who, 'delete_on_close', f, w[2] == '1')
+                    self.call(who, 'delete_on_close', f, w[2] == '1')
                 elif verb == 'rename':
-                    self.Call(w[1], 'rename', at(w[2]), at(w[3]),
+                    self.call(w[1], 'rename', at(w[2]), at(w[3]),
                               len(w) > 4 and w[4] == 'replace')
                 elif verb in ('exists', 'sd'):
-                    answer = self.Inspect(verb, at(w[1]))
+                    answer = self.inspect(verb, at(w[1]))
             except NTSTATUSError as e:
                 status = e.args[0] & 0xFFFFFFFF
                 error = WIN32.get(status)
@@ -228,13 +227,13 @@ class Samba:
                           'status 0x%08X' % status)
             lines.append((' '.join(w), answer))
         for who, f in slots.values():
-            self.Call(who, 'close', f)
+            self.call(who, 'close', f)
         return lines
 
-    def Inspect(self, verb, path):
+    def inspect(self, verb, path):
         from samba import NTSTATUSError
         try:
-            f = self.Call('admin', 'create', path, DesiredAccess=0x20000,
+            f = self.call('admin', 'create', path, DesiredAccess=0x20000,
                           ShareAccess=7, CreateDisposition=1)
         except NTSTATUSError as e:
             status = e.args[0] & 0xFFFFFFFF
@@ -243,13 +242,13 @@ class Samba:
             if status != 0xC0000034:
                 raise
             return 'no' if verb == 'exists' else 'missing'
-        sd = self.Call('admin', 'get_sd', f, self.security.SECINFO_OWNER |
+        sd = self.call('admin', 'get_sd', f, self.security.SECINFO_OWNER |
                        self.security.SECINFO_DACL) if verb == 'sd' else None
-        self.Call('admin', 'close', f)
-        return 'yes' if sd is None else Canonical(sd, self.sids)
+        self.call('admin', 'close', f)
+        return 'yes' if sd is None else canonical(sd, self.sids)
 
 
-def Canonical(sd, sids):
+def canonical(sd, sids):
     """Owner, DACL flags and entries, the users as %A and %B."""
     names = {v: '%' + k for k, v in sids.items() if k != 'admin'}
     names.update({'S-1-3-0': 'CO', 'S-1-5-32-544': 'BA', 'S-1-5-18': 'SY',
@@ -263,7 +262,7 @@ def Canonical(sd, sids):
     return 'O:%s D:%s%s' % (name(sd.owner_sid), flags, aces)
 
 
-def Compare(samba, simulated, differs, pending):
+def compare(samba, simulated, differs, pending):
     """Failures, and the rows of both tables that were used."""
     failures, used = [], set()
     for (scenario, step, real), (sim_scenario, sim_step, sim) in zip(
@@ -335,7 +334,7 @@ def main():
         real = []
         for number, (name, steps) in enumerate(scenarios, 1):
             real += [(name, step, answer) for step, answer in
-                     samba.Play('s%d' % number, steps)]
+                     samba.play('s%d' % number, steps)]
     except BaseException:
         simulation.kill()
         simulation.wait()
@@ -353,13 +352,13 @@ def main():
         elif ': ' in line:
             step, answer = line.split(': ', 1)
             if answer.startswith('O:'):
-                answer = Canonical(samba.Sddl(answer), sids)
+                answer = canonical(samba.sddl(answer), sids)
             simulated.append((name, step, answer))
     if simulation.returncode != 0 or len(simulated) != len(real):
         print('the simulation runner failed (exit %d, %d of %d answers)' %
               (simulation.returncode, len(simulated), len(real)))
         return 1
-    failures, used = Compare(real, simulated, differs, pending)
+    failures, used = compare(real, simulated, differs, pending)
     for failure in failures:
         print(failure)
     print('%d scenarios, %d steps, %d SMB round trips, %d Samba deviations, '
