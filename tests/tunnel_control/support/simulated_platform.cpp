@@ -1259,7 +1259,8 @@ struct SimulatedPlatform::Impl {
           std::vector<std::wstring> aces = SddlAces(d->second.dacl);
           if (!IsProtectedDacl(d->second.dacl)) {
             for (const std::wstring& ace : SddlAces(node->dacl)) {
-              aces.push_back(ace);
+              const std::vector<std::wstring> f = SplitFields(ace);
+              if (f.size() > 1 && HasAceFlag(f[1], L"ID")) aces.push_back(ace);
             }
           }
           node->dacl = JoinDacl(AclFlags(d->second.dacl), aces);
@@ -2412,8 +2413,14 @@ void SimulatedPlatform::InitNewObject(Node& node,
   node.owner = user_.system ? L"SY" : user_.elevated ? L"BA" : user_.sid;
   std::shared_ptr<Node> parent = NodeAt(parent_key);
   if (parent == nullptr || parent->dacl.empty()) return;
-  node.dacl =
-      JoinDacl(L"AI", InheritedAces(parent->dacl, node.directory, node.owner));
+  const std::vector<std::wstring> inherited =
+      InheritedAces(parent->dacl, node.directory, node.owner);
+  // With nothing to inherit the creator's token gives its default DACL
+  // ([MS-DTYP] 2.5.3.4.1), a logon's: its user and SYSTEM, full access.
+  node.dacl = !inherited.empty() ? JoinDacl(L"AI", inherited)
+              : node.owner == L"SY"
+                  ? L"D:(A;;FA;;;SY)"
+                  : L"D:(A;;FA;;;" + node.owner + L")(A;;FA;;;SY)";
 }
 
 void SimulatedPlatform::PropagateInheritance(
