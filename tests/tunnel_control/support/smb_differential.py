@@ -338,10 +338,14 @@ def main():
     except BaseException:
         simulation.kill()
         simulation.wait()
+        print('smbd\'s log: %s/smbd.log' % work)
         raise
     finally:
         # The server and the children it forked, never left running.
-        os.killpg(smbd.pid, signal.SIGTERM)
+        try:
+            os.killpg(smbd.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
         smbd.wait(timeout=30)
     output = simulation.communicate(timeout=240)[0].decode()
     simulated, name = [], None
