@@ -92,6 +92,13 @@ DWORD CheckAcl(const std::wstring& acl) {
   return 0;
 }
 
+// Rights as SDDL writes a mask it has no code for.
+std::wstring RightsText(DWORD rights) {
+  wchar_t text[16];
+  std::swprintf(text, 16, L"0x%lX", static_cast<unsigned long>(rights));
+  return text;
+}
+
 // The inheritance flags of an SDDL ACE ("OICIIOID").
 BYTE ParseAceFlags(const std::wstring& flags) {
   BYTE result = 0;
@@ -144,16 +151,23 @@ std::vector<std::wstring> InheritedAces(const std::wstring& parent_dacl,
       continue;
     }
     const bool creator_owner = f[5] == L"CO" || f[5] == L"S-1-3-0";
-    // CREATOR OWNER becomes the creator on the child itself and stays
-    // inheritable below it.
-    if (creator_owner && (child_is_directory ? ci : oi) && !creator.empty()) {
-      aces.push_back(f[0] + L";ID;" + f[2] + L";" + f[3] + L";" + f[4] + L";" +
-                     creator);
+    const DWORD rights = ParseRights(f[2]).value_or(0);
+    // An entry naming CREATOR OWNER or generic rights splits in two: the
+    // creator with the rights mapped on the child itself, and the entry as
+    // it was, inherit-only, below it ([MS-DTYP] 2.5.3.4.3
+    // ComputeInheritedACLfromParent).
+    const bool splits = creator_owner || rights != MapGenericFileRights(rights);
+    if (splits && (child_is_directory ? ci : oi) &&
+        !(creator_owner && creator.empty())) {
+      const DWORD mapped = MapGenericFileRights(rights);
+      aces.push_back(f[0] + L";ID;" +
+                     (mapped == FILE_ALL_ACCESS ? std::wstring(L"FA")
+                                                : RightsText(mapped)) +
+                     L";" + f[3] + L";" + f[4] + L";" +
+                     (creator_owner ? creator : f[5]));
     }
-    if (creator_owner && (!child_is_directory || np)) continue;
-    if (creator_owner && flags.find(L"IO") == std::wstring::npos) {
-      flags += L"IO";
-    }
+    if (splits && (!child_is_directory || np)) continue;
+    if (splits && flags.find(L"IO") == std::wstring::npos) flags += L"IO";
     flags += L"ID";
     aces.push_back(f[0] + L";" + flags + L";" + f[2] + L";" + f[3] + L";" +
                    f[4] + L";" + f[5]);
@@ -1107,7 +1121,8 @@ struct SimulatedPlatform::Impl {
           std::vector<std::wstring> aces = SddlAces(d->second.dacl);
           if (!IsProtectedDacl(d->second.dacl)) {
             for (const std::wstring& ace : SddlAces(node->dacl)) {
-              aces.push_back(ace);
+              const std::vector<std::wstring> f = SplitFields(ace);
+              if (f.size() > 1 && HasAceFlag(f[1], L"ID")) aces.push_back(ace);
             }
           }
           node->dacl = JoinDacl(AclFlags(d->second.dacl), aces);
@@ -2250,8 +2265,14 @@ void SimulatedPlatform::InitNewObject(Node& node,
   node.owner = user_.system ? L"SY" : user_.elevated ? L"BA" : user_.sid;
   std::shared_ptr<Node> parent = NodeAt(parent_key);
   if (parent == nullptr || parent->dacl.empty()) return;
-  node.dacl =
-      JoinDacl(L"AI", InheritedAces(parent->dacl, node.directory, node.owner));
+  const std::vector<std::wstring> inherited =
+      InheritedAces(parent->dacl, node.directory, node.owner);
+  // With nothing to inherit the creator's token gives its default DACL
+  // ([MS-DTYP] 2.5.3.4.1), a logon's: its user and SYSTEM, full access.
+  node.dacl = !inherited.empty() ? JoinDacl(L"AI", inherited)
+              : node.owner == L"SY"
+                  ? L"D:(A;;FA;;;SY)"
+                  : L"D:(A;;FA;;;" + node.owner + L")(A;;FA;;;SY)";
 }
 
 void SimulatedPlatform::PropagateInheritance(

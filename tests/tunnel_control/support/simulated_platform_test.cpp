@@ -169,7 +169,7 @@ TEST(SimulatedPlatformTest, FilesBehaveLikeNtfsForEachCaller) {
   });
   EXPECT_EQ(SddlAces(sim.FindNode(L"C:\\d\\n")->dacl),
             (std::vector<std::wstring>{L"A;ID;FA;;;SY",
-                                       L"A;ID;GA;;;" + std::wstring(kUserA)}));
+                                       L"A;ID;FA;;;" + std::wstring(kUserA)}));
 
   HANDLE kept = INVALID_HANDLE_VALUE;
   sim.RunAs(a, [&] {
