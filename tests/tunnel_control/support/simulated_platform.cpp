@@ -1319,7 +1319,10 @@ struct SimulatedPlatform::Impl {
       return Fail(r.error, INVALID_HANDLE_VALUE);
     }
     std::shared_ptr<Node> node = r.node;
-    const DWORD wanted = MapGenericFileRights(access);
+    // CreateFileW asks for these on every open, overlapped or not ("File
+    // Security and Access Rights").
+    const DWORD wanted =
+        MapGenericFileRights(access) | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
     const bool creates =
         disposition != OPEN_EXISTING && disposition != TRUNCATE_EXISTING;
     if (node && node->delete_pending_key == r.key) {
@@ -2352,7 +2355,8 @@ DWORD SimulatedPlatform::Rights(const Node& node,
 
 bool SimulatedPlatform::Grants(const Node& node, const std::wstring& parent_key,
                                DWORD access) const {
-  const DWORD wanted = MapGenericFileRights(access) & ~SYNCHRONIZE;
+  // SYNCHRONIZE is an ordinary right, checked against the object's own DACL.
+  const DWORD wanted = MapGenericFileRights(access);
   return (wanted & ~Rights(node, parent_key)) == 0;
 }
 
