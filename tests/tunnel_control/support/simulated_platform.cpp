@@ -2900,13 +2900,11 @@ DWORD SimulatedPlatform::GrantedServiceAccess(const Service& service) const {
     const std::vector<std::wstring> fields = SplitFields(ace);
     if (fields.size() != 6 || fields[0] != L"A") continue;
     const std::wstring& trustee = fields[5];
-    // LocalSystem's token holds BUILTIN\Administrators ("LocalSystem
-    // Account").
-    const bool applies =
-        trustee == user_.sid || trustee == L"WD" || trustee == L"AU" ||
-        trustee == L"BU" || (trustee == L"IU" && !user_.system) ||
-        (trustee == L"BA" && (user_.elevated || user_.system)) ||
-        (trustee == L"SY" && user_.system);
+    const bool applies = trustee == user_.sid || trustee == L"WD" ||
+                         trustee == L"AU" || trustee == L"BU" ||
+                         (trustee == L"IU" && !user_.system) ||
+                         (trustee == L"BA" && user_.elevated) ||
+                         (trustee == L"SY" && user_.system);
     if (!applies) continue;
     DWORD rights = ParseRights(fields[2]).value_or(0);
     if (rights & GENERIC_ALL) rights |= SERVICE_ALL_ACCESS;
