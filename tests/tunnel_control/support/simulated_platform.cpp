@@ -1331,10 +1331,7 @@ struct SimulatedPlatform::Impl {
       return Fail(r.error, INVALID_HANDLE_VALUE);
     }
     std::shared_ptr<Node> node = r.node;
-    // CreateFileW asks for these on every open, overlapped or not ("File
-    // Security and Access Rights").
-    const DWORD wanted =
-        MapGenericFileRights(access) | SYNCHRONIZE | FILE_READ_ATTRIBUTES;
+    const DWORD wanted = MapGenericFileRights(access);
     const bool creates =
         disposition != OPEN_EXISTING && disposition != TRUNCATE_EXISTING;
     if (node && node->delete_pending_key == r.key) {
@@ -2425,8 +2422,7 @@ DWORD SimulatedPlatform::Rights(const Node& node,
 
 bool SimulatedPlatform::Grants(const Node& node, const std::wstring& parent_key,
                                DWORD access) const {
-  // SYNCHRONIZE is an ordinary right, checked against the object's own DACL.
-  const DWORD wanted = MapGenericFileRights(access);
+  const DWORD wanted = MapGenericFileRights(access) & ~SYNCHRONIZE;
   return (wanted & ~Rights(node, parent_key)) == 0;
 }
 
