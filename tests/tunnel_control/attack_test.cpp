@@ -106,9 +106,10 @@ class Machine {
     });
     return done;
   }
-  int Uninstall() {
+  // As an administrator, or as SYSTEM when the package is removed.
+  int Uninstall(const User& who = kAdmin) {
     int code = -1;
-    sim.RunAs(kAdmin, [&] { code = RunUninstallMode(); });
+    sim.RunAs(who, [&] { code = RunUninstallMode(); });
     return code;
   }
   // The tunnel library starts a new log, as libraries do: the old one goes,
@@ -197,6 +198,52 @@ void PlaceAppIn(Machine& m, const std::wstring& folder,
   node.dacl =
       L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + owner + L")";
   m.sim.SetModulePath(folder + L"\\varn_vpn.exe");
+}
+
+// B takes the data directory's name with a folder of its own, a file in it,
+// and a DACL naming only B: the administrators are shut out of it. Runs as
+// B; returns 0 or the error.
+constexpr wchar_t kSquatFile[] = L"C:\\ProgramData\\VarnVPN\\x";
+const std::wstring kOnlyB = L"D:P(A;OICI;FA;;;" + std::wstring(kUserB) + L")";
+DWORD SquatShuttingOut(Machine& m) {
+  if (!Os().CreateDirectoryW(kDataDirectory, nullptr)) return ::GetLastError();
+  if (DWORD e = m.sim.WriteContents(kSquatFile, "b's")) return e;
+  return m.sim.SetDacl(kDataDirectory, kOnlyB);
+}
+
+// What the installer did to B's squats: each must have been renamed aside
+// and never entered, its DACL and file as B left them.
+std::string SquatsTouched(Machine& m) {
+  for (const std::wstring& name : m.sim.Children(L"C:\\ProgramData")) {
+    const std::wstring path = L"C:\\ProgramData\\" + name;
+    const SimulatedPlatform::Node* node = m.sim.FindNode(path);
+    if (node->owner != kUserB) continue;
+    if (name.rfind(L"varnvpn.old-", 0) != 0) return "B's folder keeps the name";
+    const std::optional<std::string> kept =
+        node->directory ? m.sim.FileContents(path + L"\\x") : node->contents;
+    if (node->dacl != kOnlyB || node->security_changes != 1 || kept != "b's") {
+      return "B's folder changed";
+    }
+  }
+  for (const std::string& call : m.sim.calls()) {
+    if (call.find(".old-") != std::string::npos ||
+        call.find("VarnVPN\\x\"") != std::string::npos) {
+      return "the installer entered B's folder";
+    }
+  }
+  return "";
+}
+
+// Installs while B holds `held` open without delete sharing, which keeps the
+// name (exit 12), then again once B lets go (exit 0).
+std::string HeldThenFreed(Machine& m, HANDLE held) {
+  const int while_held = m.Install(kUserA);
+  m.sim.CloseForeign(held);
+  if (while_held != kInstallDirectoryFailed) {
+    return "install exited " + std::to_string(while_held) + " while held";
+  }
+  if (m.Install(kUserA) != kInstallSucceeded) return "no install possible";
+  return SquatsTouched(m);
 }
 
 struct Attack {
@@ -467,6 +514,48 @@ const Attack kAttacks[] = {
        return m.Install(kUserA) != kInstallSucceeded ? "no install possible"
                                                      : "";
      }},
+    {"folder squatted with a DACL that shuts the administrators out",
+     [](Machine& m) -> std::string {
+       m.As(kB, [&] { return SquatShuttingOut(m); });
+       if (m.Install(kUserA) != kInstallSucceeded) return "no install possible";
+       return SquatsTouched(m);
+     }},
+    {"shut-out folder with a file held open inside: 12, then 0",
+     [](Machine& m) {
+       HANDLE held = INVALID_HANDLE_VALUE;
+       m.As(kB, [&] {
+         if (DWORD e = SquatShuttingOut(m)) return e;
+         DWORD error = 0;
+         held = m.sim.OpenForeign(kSquatFile, FILE_READ_DATA, FILE_SHARE_READ,
+                                  &error);
+         return error;
+       });
+       return HeldThenFreed(m, held);
+     }},
+    {"a file at the name held open without delete sharing: 12, then 0",
+     [](Machine& m) {
+       HANDLE held = INVALID_HANDLE_VALUE;
+       m.As(kB, [&] {
+         if (DWORD e = m.sim.WriteContents(kDataDirectory, "b's")) return e;
+         if (DWORD e = m.sim.SetDacl(kDataDirectory, kOnlyB)) return e;
+         DWORD error = 0;
+         held = m.sim.OpenForeign(kDataDirectory, FILE_READ_DATA,
+                                  FILE_SHARE_READ, &error);
+         return error;
+       });
+       return HeldThenFreed(m, held);
+     }},
+    {"the package's removal, as SYSTEM, while the tunnel runs",
+     [](Machine& m) {
+       m.Connect(kA, kKeyA);
+       if (m.Uninstall(kSystem) != kUninstallSucceeded) {
+         return "the service survives the package's removal";
+       }
+       return m.sim.FindService(kTunnelServiceName) ||
+                      m.sim.FindNode(kConfigPath)
+                  ? "the service or the private key stays"
+                  : "";
+     }},
     {"subfolder left under an older access list",
      [](Machine& m) {
        m.Install(kUserA);
@@ -617,6 +706,17 @@ const Race kRaces[] = {
        m.Connect(kA, kKeyA);
        m.Disarm();
        return AfterwardsAsSystem(m);
+     }},
+    {"first install: a squatter who shuts the administrators out",
+     [](Machine& m, int pause) {
+       m.As(kB, [&] { return SquatShuttingOut(m); });
+       m.AttackAt(pause, kB, [&] { SquatShuttingOut(m); });
+       const bool connected = m.Connect(kA, kKeyA);
+       m.Disarm();
+       if (!connected) return std::string("no install possible");
+       if (m.ReadAs(kB, kConfigPath) == kKeyA)
+         return std::string("B reads A's key");
+       return SquatsTouched(m);
      }},
 };
 

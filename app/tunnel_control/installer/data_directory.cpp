@@ -189,10 +189,12 @@ Existing OpenExisting(const std::wstring& directory,
   ScopedFileHandle held = OpenObject(directory, kHoldAccess, kHoldShare);
   if (!held) {
     if (::GetLastError() == ERROR_SHARING_VIOLATION) return {Found::kBusy, {}};
-    // Someone else's object may shut the administrators out of it; the
-    // program-data folder's delete-child right still lets them move it.
-    ScopedFileHandle movable = OpenObject(
-        directory, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kHoldShare);
+    // Someone else's object may shut the administrators out of it, even of
+    // SYNCHRONIZE; the program-data folder's delete-child and list rights
+    // still let them name and move it, through a handle that holds nothing
+    // else and never enters it.
+    ScopedFileHandle movable =
+        OpenExactly(directory, DELETE | FILE_READ_ATTRIBUTES, kHoldShare);
     if (!movable) return {Found::kBusy, {}};
     return {Found::kAside, std::move(movable)};
   }

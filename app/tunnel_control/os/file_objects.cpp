@@ -16,6 +16,38 @@ bool HasPlainSid(BYTE type) {
          type == ACCESS_DENIED_CALLBACK_ACE_TYPE;
 }
 
+// A drive letter's full path whose every part is a plain name: the native
+// open takes the name as it is, with no "." or ".." resolved.
+bool IsPlainDrivePath(const std::wstring& path) {
+  if (path.size() < 4 || path.size() > 32000 || path[1] != L':' ||
+      path[2] != L'\\' || !std::iswalpha(path[0])) {
+    return false;
+  }
+  const std::wstring parts = path.substr(2) + L"\\";
+  return parts.find(L'/') == std::wstring::npos &&
+         parts.find(L"\\\\") == std::wstring::npos &&
+         parts.find(L"\\.\\") == std::wstring::npos &&
+         parts.find(L"\\..\\") == std::wstring::npos;
+}
+
+// The Win32 error for the native open's `status`, for the cases callers tell
+// apart; any other failure reads as ERROR_OPEN_FAILED.
+DWORD ErrorOf(NTSTATUS status) {
+  switch (static_cast<unsigned long>(status)) {
+    case 0xC0000043UL:  // STATUS_SHARING_VIOLATION
+      return ERROR_SHARING_VIOLATION;
+    case 0xC0000022UL:  // STATUS_ACCESS_DENIED
+    case 0xC0000056UL:  // STATUS_DELETE_PENDING
+      return ERROR_ACCESS_DENIED;
+    case 0xC0000034UL:  // STATUS_OBJECT_NAME_NOT_FOUND
+      return ERROR_FILE_NOT_FOUND;
+    case 0xC000003AUL:  // STATUS_OBJECT_PATH_NOT_FOUND
+      return ERROR_PATH_NOT_FOUND;
+    default:
+      return ERROR_OPEN_FAILED;
+  }
+}
+
 std::wstring TrimSeparator(const std::wstring& path) {
   std::wstring trimmed = path;
   while (trimmed.size() > 2 && trimmed.back() == L'\\') trimmed.pop_back();
@@ -29,6 +61,35 @@ ScopedFileHandle OpenObject(const std::wstring& path, DWORD access,
   return ScopedFileHandle(Os().CreateFileW(
       path.c_str(), access, share, nullptr, OPEN_EXISTING,
       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+ScopedFileHandle OpenExactly(const std::wstring& path, DWORD access,
+                             DWORD share) {
+  if (!IsPlainDrivePath(path)) {
+    ::SetLastError(ERROR_INVALID_NAME);
+    return ScopedFileHandle();
+  }
+  std::wstring name = L"\\??\\" + path;
+  UNICODE_STRING text{};
+  text.Buffer = name.data();
+  text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+  text.MaximumLength = text.Length;
+  OBJECT_ATTRIBUTES attributes{};
+  attributes.Length = sizeof(attributes);
+  attributes.ObjectName = &text;
+  attributes.Attributes = OBJ_CASE_INSENSITIVE;
+  IO_STATUS_BLOCK io{};
+  HANDLE handle = nullptr;
+  // No synchronous-I/O option: it would need SYNCHRONIZE. Directories open
+  // without backup intent, so no privilege adds to what the DACLs grant.
+  const NTSTATUS status = Os().NtOpenFile(&handle, access, &attributes, &io,
+                                          share, FILE_OPEN_REPARSE_POINT);
+  if (status < 0) {
+    ::SetLastError(ErrorOf(status));
+    return ScopedFileHandle();
+  }
+  ::SetLastError(0);
+  return ScopedFileHandle(handle);
 }
 
 std::optional<ObjectFacts> QueryObject(HANDLE object) {

@@ -42,6 +42,15 @@ struct ObjectFacts {
 ScopedFileHandle OpenObject(const std::wstring& path, DWORD access,
                             DWORD share);
 
+// Opens `path` itself (a full path with a drive letter), never following a
+// link, with exactly `access`: CreateFileW adds SYNCHRONIZE, which only the
+// object's own DACL can grant, while DELETE and FILE_READ_ATTRIBUTES also
+// come from its folder's delete-child and list rights. The handle serves
+// queries and changes of the object's information, which are synchronous
+// on any handle; it is no handle to read, write or wait on.
+ScopedFileHandle OpenExactly(const std::wstring& path, DWORD access,
+                             DWORD share);
+
 std::optional<ObjectFacts> QueryObject(HANDLE object);
 
 // The object's final path without the "\\?\" prefix ("\\?\UNC\" becomes

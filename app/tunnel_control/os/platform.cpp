@@ -5,6 +5,21 @@
 namespace tunnel_control {
 namespace {
 
+constexpr NTSTATUS kStatusProcedureNotFound = static_cast<NTSTATUS>(0xC000007A);
+
+// ntdll is mapped into every process before any other module: taken by
+// handle, it loads nothing and searches no folder.
+NTSTATUS NTAPI LoadedNtOpenFile(PHANDLE handle, ACCESS_MASK access,
+                                POBJECT_ATTRIBUTES attributes,
+                                PIO_STATUS_BLOCK status, ULONG share,
+                                ULONG options) {
+  static const auto open =
+      reinterpret_cast<decltype(&::NtOpenFile)>(reinterpret_cast<void*>(
+          ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtOpenFile")));
+  if (open == nullptr) return kStatusProcedureNotFound;
+  return open(handle, access, attributes, status, share, options);
+}
+
 const Platform kRealPlatform = {
     ::OpenSCManagerW,
     ::OpenServiceW,
@@ -56,6 +71,7 @@ const Platform kRealPlatform = {
     ::LocalFree,
     ::WaitForSingleObject,
     ::GetExitCodeProcess,
+    LoadedNtOpenFile,
     ::SHGetKnownFolderPath,
     ::ShellExecuteExW,
     ::CoTaskMemFree,

@@ -79,6 +79,10 @@ struct Platform {
   decltype(&::WaitForSingleObject) WaitForSingleObject;
   decltype(&::GetExitCodeProcess) GetExitCodeProcess;
 
+  // The native open (ntdll): unlike CreateFileW it adds no access of its
+  // own, so it asks for exactly the rights given.
+  decltype(&::NtOpenFile) NtOpenFile;
+
   // Shell and COM.
   decltype(&::SHGetKnownFolderPath) SHGetKnownFolderPath;
   decltype(&::ShellExecuteExW) ShellExecuteExW;

@@ -25,7 +25,7 @@ ALLOWED = {
 }
 SDK_HEADERS = re.compile(
     r"#include <(windows|aclapi|dwmapi|ntsecapi|objbase|sddl|shellapi|"
-    r"shellscalingapi|shlobj|tlhelp32|winioctl|winres)\.h>")
+    r"shellscalingapi|shlobj|tlhelp32|winioctl|winres|winternl)\.h>")
 QUOTED = re.compile(r'#include "([^"]+)"')
 
 

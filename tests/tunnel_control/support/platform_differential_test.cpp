@@ -33,6 +33,9 @@ constexpr DWORD kObject =
     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 constexpr DWORD kAttributesOnly = FILE_READ_ATTRIBUTES | READ_CONTROL;
 constexpr DWORD kDeleteAccess = DELETE | FILE_READ_ATTRIBUTES;
+// How the tunnel code opens an object natively: the link itself, with no
+// synchronous-I/O option.
+constexpr ULONG kNative = FILE_OPEN_REPARSE_POINT;
 
 std::string Number(DWORD value) { return std::to_string(value); }
 
@@ -76,6 +79,37 @@ class Script {
         disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS;
     lines_.push_back(step + ": ok" + (reports ? " " + Number(error) : ""));
     handles_[slot] = std::move(handle);
+  }
+
+  // The native open by the "\\??\\" name, with exactly `access`; answers
+  // the status, or how the object was opened.
+  void Native(char slot, const std::wstring& name, DWORD access, DWORD share,
+              ULONG options) {
+    std::wstring full = L"\\??\\" + At(name);
+    UNICODE_STRING text{};
+    text.Buffer = full.data();
+    text.Length = static_cast<USHORT>(full.size() * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES attributes{};
+    attributes.Length = sizeof(attributes);
+    attributes.ObjectName = &text;
+    attributes.Attributes = OBJ_CASE_INSENSITIVE;
+    IO_STATUS_BLOCK io{};
+    HANDLE raw = nullptr;
+    const NTSTATUS status =
+        Os().NtOpenFile(&raw, access, &attributes, &io, share, options);
+    const std::string step = std::string(1, slot) + " = native " +
+                             Narrow(name) + " " + HexNumber(access) +
+                             " share " + Number(share) + " options " +
+                             HexNumber(options);
+    if (status < 0) {
+      lines_.push_back(step + ": status " +
+                       HexNumber(static_cast<DWORD>(status)));
+      return;
+    }
+    lines_.push_back(step + ": ok " +
+                     Number(static_cast<DWORD>(io.Information)));
+    handles_[slot] = ScopedFileHandle(raw);
   }
 
   // Opens and closes again at once.
@@ -449,6 +483,35 @@ const Scenario kScenarios[] = {
        s.Open('h', L"e", kDeleteAccess, kShareAll, OPEN_EXISTING, kObject);
        s.Rename('h', L"g", false);
      }},
+    {"native open asks exactly the access given",
+     [](Script& s) {
+       s.Dir(L"d");
+       s.File(L"d\\f.txt", "f");
+       s.Native('n', L"d", kDeleteAccess, kShareRead, kNative);
+       s.Info('n');
+       s.Final('n');
+       s.Try(L"d", DELETE, kShareAll, OPEN_EXISTING, kObject);
+       s.Try(L"d", FILE_LIST_DIRECTORY, kShareAll, OPEN_EXISTING, kObject);
+       s.Rename('n', L"e", false);
+       s.Final('n');
+       s.Close('n');
+       s.Open('w', L"e", FILE_LIST_DIRECTORY, kShareReadWrite, OPEN_EXISTING,
+              kObject);
+       s.Native('n', L"e", kDeleteAccess, kShareAll, kNative);
+       s.Close('w');
+       s.Native('n', L"e\\f.txt", kDeleteAccess, kShareAll, kNative);
+       s.Dispose('n', true);
+       s.Native('m', L"e\\f.txt", FILE_READ_ATTRIBUTES, kShareAll, kNative);
+       s.Close('m');
+       s.Close('n');
+       s.Find(L"e\\*");
+       s.Native('m', L"no", kDeleteAccess, kShareAll, kNative);
+       s.Native('m', L"no\\x", kDeleteAccess, kShareAll, kNative);
+       s.Native('m', L"e", FILE_READ_ATTRIBUTES, kShareAll,
+                kNative | FILE_SYNCHRONOUS_IO_NONALERT);
+       s.Native('m', L"e", FILE_READ_ATTRIBUTES, kShareAll,
+                kNative | FILE_NON_DIRECTORY_FILE);
+     }},
     {"volumes and security set by handle",
      [](Script& s) {
        s.Dir(L"d");
@@ -496,6 +559,15 @@ const WineDeviation kWineDeviations[] = {
      "error 5",
      "[MS-FSA] FileRenameInformation: no directory with a file open below "
      "it without delete sharing"},
+    {"native open asks exactly the access given",
+     "m = native e\\f.txt 0x80 share 7 options 0x200000", "ok 1",
+     "status 0xC0000056",
+     "[MS-FSA] open: a name whose deletion is pending answers "
+     "STATUS_DELETE_PENDING"},
+    {"native open asks exactly the access given",
+     "m = native e 0x80 share 7 options 0x200020", "ok 1", "status 0xC000000D",
+     "NtCreateFile docs: the synchronous-I/O options need SYNCHRONIZE in the "
+     "access asked for"},
 };
 
 // The row excusing Wine's `real` answer where the simulation gave

@@ -237,6 +237,18 @@ std::vector<unsigned char> BuildDescriptor(const std::wstring& owner,
 
 constexpr DWORD kShareAll =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// What the native open answers with (ntstatus.h).
+constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022);
+constexpr NTSTATUS kStatusObjectNameInvalid = static_cast<NTSTATUS>(0xC0000033);
+constexpr NTSTATUS kStatusObjectNameNotFound =
+    static_cast<NTSTATUS>(0xC0000034);
+constexpr NTSTATUS kStatusObjectPathNotFound =
+    static_cast<NTSTATUS>(0xC000003A);
+constexpr NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043);
+constexpr NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056);
+constexpr NTSTATUS kStatusFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
+constexpr NTSTATUS kStatusNotADirectory = static_cast<NTSTATUS>(0xC0000103);
 constexpr DWORD kReadAccess = FILE_READ_DATA | FILE_EXECUTE;
 constexpr DWORD kWriteAccess = FILE_WRITE_DATA | FILE_APPEND_DATA;
 
@@ -1265,6 +1277,63 @@ struct SimulatedPlatform::Impl {
     return handle;
   }
 
+  // The native open of an existing object by its "\\??\\" name: exactly the
+  // access asked for, nothing added (NtOpenFile docs).
+  static NTSTATUS NTAPI NtOpenFile(PHANDLE handle, ACCESS_MASK access,
+                                   POBJECT_ATTRIBUTES attributes,
+                                   PIO_STATUS_BLOCK io, ULONG share,
+                                   ULONG options) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    std::wstring name;
+    if (attributes && attributes->ObjectName &&
+        attributes->ObjectName->Buffer) {
+      name.assign(attributes->ObjectName->Buffer,
+                  attributes->ObjectName->Length / sizeof(wchar_t));
+    }
+    s.Log("NtOpenFile(" + Quote(name.c_str()) + ", " + Hex(access) + ", " +
+          Hex(share) + ", " + Hex(options) + ")");
+    if (DWORD e = s.NextFailure("NtOpenFile")) return static_cast<NTSTATUS>(e);
+    if (handle == nullptr || io == nullptr || attributes == nullptr ||
+        attributes->RootDirectory != nullptr) {
+      return kStatusInvalidParameter;
+    }
+    // The synchronous-I/O options need SYNCHRONIZE (NtCreateFile docs).
+    if ((options &
+         (FILE_SYNCHRONOUS_IO_ALERT | FILE_SYNCHRONOUS_IO_NONALERT)) &&
+        !(access & SYNCHRONIZE)) {
+      return kStatusInvalidParameter;
+    }
+    if (name.compare(0, 4, L"\\??\\") != 0) return kStatusObjectNameInvalid;
+    const Resolved r =
+        s.Resolve(name.substr(4), (options & FILE_OPEN_REPARSE_POINT) == 0);
+    if (!r.node) {
+      return r.error == ERROR_FILE_NOT_FOUND   ? kStatusObjectNameNotFound
+             : r.error == ERROR_PATH_NOT_FOUND ? kStatusObjectPathNotFound
+                                               : kStatusObjectNameInvalid;
+    }
+    if ((options & FILE_NON_DIRECTORY_FILE) && r.node->directory) {
+      return kStatusFileIsADirectory;
+    }
+    if ((options & FILE_DIRECTORY_FILE) && !r.node->directory) {
+      return kStatusNotADirectory;
+    }
+    if (r.node->delete_pending_key == r.key) return kStatusDeletePending;
+    if (const DWORD e = s.CheckOpen(r, access, share)) {
+      return e == ERROR_SHARING_VIOLATION ? kStatusSharingViolation
+                                          : kStatusAccessDenied;
+    }
+    HandleInfo info{Kind::kFile, MapGenericFileRights(access)};
+    info.name = r.key;
+    info.node = r.node;
+    info.share = share;
+    *handle = s.NewHandle(info);
+    io->Status = 0;
+    io->Information = FILE_OPENED;
+    ::SetLastError(0);
+    return 0;
+  }
+
   // A volume's device, named by its GUID path without the final separator.
   static HANDLE OpenVolume(SimulatedPlatform& s, const std::wstring& path) {
     for (wchar_t drive = L'A'; drive <= L'Z'; ++drive) {
@@ -1920,6 +1989,7 @@ struct SimulatedPlatform::Impl {
         LocalFree,
         WaitForSingleObject,
         GetExitCodeProcess,
+        NtOpenFile,
         SHGetKnownFolderPath,
         ShellExecuteExW,
         CoTaskMemFree,
