@@ -1293,7 +1293,13 @@ struct SimulatedPlatform::Impl {
     }
     s.Log("NtOpenFile(" + Quote(name.c_str()) + ", " + Hex(access) + ", " +
           Hex(share) + ", " + Hex(options) + ")");
-    if (DWORD e = s.NextFailure("NtOpenFile")) return static_cast<NTSTATUS>(e);
+    // An injected Win32 error fails with the status that stands for it: a
+    // bare error number would read as a success status.
+    if (DWORD e = s.NextFailure("NtOpenFile")) {
+      return e == ERROR_SHARING_VIOLATION ? kStatusSharingViolation
+             : e == ERROR_ACCESS_DENIED   ? kStatusAccessDenied
+                                          : kStatusInvalidParameter;
+    }
     if (handle == nullptr || io == nullptr || attributes == nullptr ||
         attributes->RootDirectory != nullptr) {
       return kStatusInvalidParameter;

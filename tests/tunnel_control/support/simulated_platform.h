@@ -320,7 +320,9 @@ class SimulatedPlatform {
   // Makes `function` (a Platform field name, e.g. "OpenServiceW") fail with
   // `error`. Uses are counted from the moment the rule is added, from 1.
   // For functions that return a status (SetSecurityInfo) the status
-  // is `error`; for SHGetKnownFolderPath it is HRESULT_FROM_WIN32(error).
+  // is `error`; for SHGetKnownFolderPath it is HRESULT_FROM_WIN32(error);
+  // NtOpenFile answers the NTSTATUS of access denied, sharing violation or
+  // else invalid parameter.
   // A failing call changes nothing in the simulation.
   void FailAlways(const std::string& function, DWORD error);
   void FailOnce(const std::string& function, DWORD error) {
