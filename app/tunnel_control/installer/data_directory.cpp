@@ -139,8 +139,10 @@ void ClearAside(HANDLE held, const std::wstring& aside) {
       const std::wstring name = found.cFileName;
       if (name == L"." || name == L"..") continue;
       const std::wstring path = aside + L"\\" + name;
-      ScopedFileHandle entry = OpenObject(
-          path, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll);
+      // A previous user's file may name only that user; the folder's
+      // delete-child right still lets the administrators delete it.
+      ScopedFileHandle entry =
+          OpenExactly(path, DELETE | FILE_READ_ATTRIBUTES, kShareAll);
       if (entry && SamePath(FinalPath(entry.Get()), path)) {
         DeleteObject(entry.Get());
       }

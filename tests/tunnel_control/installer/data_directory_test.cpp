@@ -86,6 +86,9 @@ TEST_F(DataDirectoryTest, AnotherUsersDirectoryIsMovedAside) {
   sim_.RunAs(a, [&] {
     sim_.WriteContents(kConfigPath, "key of a");
     sim_.WriteContents(notes, "notes");
+    // Shuts the administrators out of it: the folder's delete-child right
+    // still lets the switch clear it away.
+    sim_.SetDacl(notes, L"D:P(A;;FA;;;" + std::wstring(kUserA) + L")");
   });
   HANDLE tunnel = INVALID_HANDLE_VALUE;
   sim_.RunAs({L"S-1-5-18", false, true}, [&] {
