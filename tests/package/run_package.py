@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The installer package, on the host and under Wine in a private prefix.
 
-    run_package.py PACKAGE BUNDLE_DIR MAKE_MSI WINDRES
+    run_package.py PACKAGE BUNDLE_DIR ACTIONS_DLL MAKE_MSI WINDRES
 
 On the host: the package's icon and file versions, a stand-in bundle refused
 unless asked for, and signing with a throwaway certificate authority. Under
@@ -168,8 +168,8 @@ def check_on_host(checks, package, bundle, make_msi, windres, work):
     the authority's certificate file."""
     print("package contents and signing:")
     refused = os.path.join(work, "refused")
-    code = subprocess.run([sys.executable, make_msi, "--bundle", bundle,
-                           "--output-dir", refused],
+    code = subprocess.run(make_msi + ["--bundle", bundle, "--output-dir",
+                                      refused],
                           capture_output=True).returncode
     checks.expect(code != 0 and not os.path.exists(refused),
                   "a stand-in bundle is refused unless asked for")
@@ -186,9 +186,9 @@ def check_on_host(checks, package, bundle, make_msi, windres, work):
 
     ca, cert, key = make_certificates(work)
     signed_package = subprocess.run(
-        [sys.executable, make_msi, "--bundle", bundle, "--output-dir",
-         os.path.join(work, "signed"), "--stand-ins", "--sign-cert", cert,
-         "--sign-key", key, "--sign-ca", ca],
+        make_msi + ["--bundle", bundle, "--output-dir",
+                    os.path.join(work, "signed"), "--stand-ins",
+                    "--sign-cert", cert, "--sign-key", key, "--sign-ca", ca],
         capture_output=True, text=True).stdout.strip()
     checks.expect(signed(signed_package, ca),
                   "the signed package's signature verifies")
@@ -275,9 +275,9 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
 
     def build(folder, version):
         return subprocess.run(
-            [sys.executable, make_msi, "--bundle", bundle, "--output-dir",
-             os.path.join(machine.work, folder), "--version", version,
-             "--stand-ins"],
+            make_msi + ["--bundle", bundle, "--output-dir",
+                        os.path.join(machine.work, folder), "--version",
+                        version, "--stand-ins"],
             capture_output=True, text=True, check=True).stdout.strip()
     older = build("older", OLDER_VERSION)
     # Each build gets a product code of its own, so a rebuild of the same
@@ -326,7 +326,9 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
 
 
 def main():
-    package, bundle, make_msi, windres = sys.argv[1:5]
+    package, bundle, actions, make_msi, windres = sys.argv[1:6]
+    # make_msi.py with the custom-action library the package was built with.
+    make_msi = [sys.executable, make_msi, "--actions", actions]
     if not os.path.isfile(package):
         print(f"no package at {package}")
         return 1
