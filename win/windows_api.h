@@ -34,5 +34,6 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 #include <winioctl.h>
+#include <wtsapi32.h>
 
 #endif  // WIN_WINDOWS_API_H_

@@ -30,6 +30,8 @@ const Platform kRealPlatform = {
     ::GetTokenInformation,
     ::LookupAccountSidW,
     ::RtlGenRandom,
+    ::WTSGetActiveConsoleSessionId,
+    ::WTSQueryUserToken,
     ::GetCurrentProcess,
     ::CloseHandle,
     ::CreateDirectoryW,
