@@ -47,11 +47,13 @@ sign_options = $(if $(SIGN_CERT),--sign-cert "$(SIGN_CERT)") \
   $(if $(SIGN_PKCS11_MODULE),--sign-pkcs11-module "$(SIGN_PKCS11_MODULE)") \
   $(if $(SIGN_PKCS11_ENGINE),--sign-pkcs11-engine "$(SIGN_PKCS11_ENGINE)")
 package: setup
-ifeq ($(BUNDLE),$(DEFAULT_BUNDLE))
 	cmake --preset windows >/dev/null
+ifeq ($(BUNDLE),$(DEFAULT_BUNDLE))
 	cmake --build --preset windows -j $(JOBS) --target bundle
 endif
+	cmake --build --preset windows -j $(JOBS) --target varn_vpn_actions
 	/usr/bin/python3 tools/package/make_msi.py --bundle "$(BUNDLE)" \
+	  --actions build/windows/package_actions/varn_vpn_actions.dll \
 	  --output-dir build/package $(if $(STAND_INS),--stand-ins) \
 	  $(sign_options)
 

@@ -12,13 +12,15 @@ if(CMAKE_CROSSCOMPILING)
   set(package_file ${CMAKE_BINARY_DIR}/package/VarnVPN-${PROJECT_VERSION})
   string(APPEND package_file -x64-stand-ins.msi)
   file(GLOB_RECURSE bundle_data_files ${bundle_template}/data/*)
+  # The custom-action library's stripped copy (package_action/).
+  set(package_actions ${CMAKE_BINARY_DIR}/package_actions/varn_vpn_actions.dll)
   add_custom_command(
     OUTPUT ${package_file}
     COMMAND ${VARN_DEBIAN_PYTHON}
             ${PROJECT_SOURCE_DIR}/tools/package/make_msi.py
             --bundle ${bundle_dir} --output-dir ${CMAKE_BINARY_DIR}/package
-            --wixl ${VARN_WIXL} --stand-ins
-    DEPENDS varn_vpn ${bundle_libraries} ${bundle_data_files}
+            --actions ${package_actions} --wixl ${VARN_WIXL} --stand-ins
+    DEPENDS varn_vpn varn_vpn_actions ${bundle_libraries} ${bundle_data_files}
             ${PROJECT_SOURCE_DIR}/tools/package/make_msi.py
             ${PROJECT_SOURCE_DIR}/tools/package/varn_vpn.wxs
             ${PROJECT_SOURCE_DIR}/tools/make_icon.py

@@ -1,15 +1,17 @@
 #!/usr/bin/env python3
 """The installer package, on the host and under Wine in a private prefix.
 
-    run_package.py PACKAGE BUNDLE_DIR MAKE_MSI WINDRES
+    run_package.py PACKAGE BUNDLE_DIR ACTIONS_DLL MAKE_MSI WINDRES
 
 On the host: the package's icon and file versions, a stand-in bundle refused
 unless asked for, and signing with a throwaway certificate authority. Under
 Wine, set to Windows 10: Windows 8.1 refused; silent install of the signed
 package; a repair that leaves a running tunnel alone; removal with the
-tunnel service running and its configuration file present; an upgrade from
-an older package built from the same bundle in a custom folder, which later
-packages keep, a rebuild of the same version over it, and the older package
+tunnel service running and its configuration file present, the removal step
+run from the package's custom-action library; a custom install folder the
+location rules refuse (Wine reports every file as the user's, so it refuses
+them all), which installs nothing; an upgrade from an older package built
+from the same bundle, a rebuild of the same version over it, and the older package
 refused over the newer one; and the removal an upgrade makes of the old
 copy, which keeps the tunnel. Exits non-zero when any check fails.
 """
@@ -32,6 +34,8 @@ from run_e2e import VALID, Checks  # noqa: E402
 OLDER_VERSION = "0.0.1"
 PRODUCT_NAME = "Varn VPN (stand-in libraries)"
 CUSTOM_DIR = "Apps/Varn VPN"
+# What the custom-action library writes in the verbose log.
+LOG_PREFIX = "Varn VPN: "
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 SERVICE_KEY = "HKLM\\System\\CurrentControlSet\\Services\\" + \
     wine_app.SERVICE_NAME
@@ -62,6 +66,17 @@ class Machine:
               f"{' '.join(properties)}: exit {code} in "
               f"{time.time() - started:.1f} s")
         return code
+
+    def log(self, name):
+        """The verbose log of the msiexec run `name`, or ""."""
+        path = os.path.join(self.work, name + ".log")
+        if not os.path.isfile(path):
+            return ""
+        with open(path, "rb") as log:
+            data = log.read()
+        encoding = "utf-16" if data[:2] in (b"\xff\xfe", b"\xfe\xff") \
+            else "utf-8"
+        return data.decode(encoding, "replace")
 
     def set_windows(self, version):
         self.prefix.wine(["winecfg", "-v", version], capture=True)
@@ -168,8 +183,8 @@ def check_on_host(checks, package, bundle, make_msi, windres, work):
     the authority's certificate file."""
     print("package contents and signing:")
     refused = os.path.join(work, "refused")
-    code = subprocess.run([sys.executable, make_msi, "--bundle", bundle,
-                           "--output-dir", refused],
+    code = subprocess.run(make_msi + ["--bundle", bundle, "--output-dir",
+                                      refused],
                           capture_output=True).returncode
     checks.expect(code != 0 and not os.path.exists(refused),
                   "a stand-in bundle is refused unless asked for")
@@ -186,9 +201,9 @@ def check_on_host(checks, package, bundle, make_msi, windres, work):
 
     ca, cert, key = make_certificates(work)
     signed_package = subprocess.run(
-        [sys.executable, make_msi, "--bundle", bundle, "--output-dir",
-         os.path.join(work, "signed"), "--stand-ins", "--sign-cert", cert,
-         "--sign-key", key, "--sign-ca", ca],
+        make_msi + ["--bundle", bundle, "--output-dir",
+                    os.path.join(work, "signed"), "--stand-ins",
+                    "--sign-cert", cert, "--sign-key", key, "--sign-ca", ca],
         capture_output=True, text=True).stdout.strip()
     checks.expect(signed(signed_package, ca),
                   "the signed package's signature verifies")
@@ -212,6 +227,18 @@ def check_install(checks, machine, package, bundle, windres, ca):
                   machine.installed() == [],
                   f"Windows 8.1 refuses the package (got {code})")
     machine.set_windows("win10")
+    custom = machine.prefix.drive_c(CUSTOM_DIR)
+    code = machine.msiexec("/i", package, "install_refused",
+                           "INSTALLDIR=" + machine.prefix.windows_path(custom))
+    log = machine.log("install_refused")
+    checks.expect(code & 0xFF == ERROR_INSTALL_FAILURE and
+                  machine.installed() == [] and not os.path.exists(custom),
+                  f"a custom folder the location rules refuse fails the "
+                  f"install (got {code}) and installs nothing")
+    checks.expect(LOG_PREFIX + "refused the install folder C:\\Apps" in log,
+                  "the log says why: " + "".join(
+                      line for line in log.splitlines(True)
+                      if LOG_PREFIX in line).strip())
     code = machine.msiexec("/i", package, "install")
     checks.expect(code == 0, f"silent install exits 0 (got {code})")
     checks.expect(same_files(bundle, machine.app_dir, ca),
@@ -219,6 +246,9 @@ def check_install(checks, machine, package, bundle, windres, ca):
     checks.expect(os.path.isfile(machine.shortcut()), "Start-menu shortcut")
     checks.expect(machine.installed() == [version],
                   f"registered once as {PRODUCT_NAME} {version}")
+    checks.expect(machine.log("install").count(
+        LOG_PREFIX + "the install folder ") == 2,
+        "the custom-action library checked the default folder twice")
     entry = (machine.registrations() or [{}])[0]
     checks.expect(entry.get("InstallLocation") == machine.prefix.windows_path(
         machine.app_dir) + "\\" and entry.get("HelpLink") and
@@ -257,6 +287,9 @@ def check_uninstall(checks, machine, package):
                   "running")
     code = machine.msiexec("/x", package, "uninstall")
     checks.expect(code == 0, f"silent uninstall exits 0 (got {code})")
+    checks.expect(LOG_PREFIX + "removing the tunnel service exited 0" in
+                  machine.log("uninstall"),
+                  "the removal step ran from the custom-action library")
     for gone, what in [(not machine.service_exists(), "the service"),
                        (not os.path.exists(machine.config),
                         "the configuration file"),
@@ -275,9 +308,9 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
 
     def build(folder, version):
         return subprocess.run(
-            [sys.executable, make_msi, "--bundle", bundle, "--output-dir",
-             os.path.join(machine.work, folder), "--version", version,
-             "--stand-ins"],
+            make_msi + ["--bundle", bundle, "--output-dir",
+                        os.path.join(machine.work, folder), "--version",
+                        version, "--stand-ins"],
             capture_output=True, text=True, check=True).stdout.strip()
     older = build("older", OLDER_VERSION)
     # Each build gets a product code of its own, so a rebuild of the same
@@ -286,13 +319,9 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
     checks.expect(tuple(map(int, version.split("."))) > (0, 0, 1),
                   f"{version} is above {OLDER_VERSION}")
 
-    # From here on the app lives in a folder of the administrator's choice,
-    # which the later packages find on their own.
-    machine.app_dir = machine.prefix.drive_c(CUSTOM_DIR)
-    machine.msiexec("/i", older, "install_older", "INSTALLDIR=" +
-                    machine.prefix.windows_path(machine.app_dir))
+    machine.msiexec("/i", older, "install_older")
     checks.expect(machine.installed() == [OLDER_VERSION],
-                  f"{OLDER_VERSION} installed in C:\\{CUSTOM_DIR}")
+                  f"{OLDER_VERSION} installed")
     code = machine.msiexec("/i", package, "upgrade")
     checks.expect(code == 0 and same_files(bundle, machine.app_dir),
                   f"the upgrade exits 0 (got {code}), every file in place")
@@ -326,7 +355,9 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
 
 
 def main():
-    package, bundle, make_msi, windres = sys.argv[1:5]
+    package, bundle, actions, make_msi, windres = sys.argv[1:6]
+    # make_msi.py with the custom-action library the package was built with.
+    make_msi = [sys.executable, make_msi, "--actions", actions]
     if not os.path.isfile(package):
         print(f"no package at {package}")
         return 1

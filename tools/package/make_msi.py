@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Builds the Windows Installer package of an application bundle.
 
-    make_msi.py --bundle DIR --output-dir DIR [--version X.Y.Z] [--stand-ins]
+    make_msi.py --bundle DIR --actions DLL --output-dir DIR [--version X.Y.Z]
+                [--stand-ins]
                 [--sign-cert FILE --sign-key FILE | --sign-pkcs12 FILE]
                 [--sign-pass-file FILE] [--sign-timestamp URL]
                 [--sign-pkcs11-module MODULE [--sign-pkcs11-engine ENGINE]]
@@ -17,8 +18,12 @@ imports a StandIn function) is packaged only with --stand-ins, and then both
 the file name (VarnVPN-<version>-x64-stand-ins.msi) and the product name say
 so.
 
+The package's privileged steps run from its own custom-action library
+(--actions, varn_vpn_actions.dll of the windows build), which goes into the
+Binary table, never from an installed file someone could have replaced.
+
 Signing, when a certificate and key are given, signs every PE file of a
-copy of the bundle, packages that copy, signs the package and verifies the
+copy of the bundle and a copy of the custom-action library, packages that copy, signs the package and verifies the
 package's signature (against --sign-ca, or the system's certificates). The
 options pass through to osslsigncode; with a PKCS#11 module, --sign-key is
 the key's PKCS#11 URI.
@@ -44,6 +49,9 @@ import pefile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 EXE = "varn_vpn.exe"
+# The custom-action library's name in the folder wixl runs in, which
+# varn_vpn.wxs's Binary element names.
+ACTIONS = "varn_vpn_actions.dll"
 PRODUCT = "Varn VPN"
 # The links in Add/Remove Programs and the signatures' "more info" link.
 HELP_LINK = "https://varn.example/help"
@@ -252,6 +260,8 @@ def run(command, quiet=False, **kwargs):
 def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--bundle", required=True)
+    parser.add_argument("--actions", required=True,
+                        help="the custom-action library, varn_vpn_actions.dll")
     parser.add_argument("--output-dir", required=True)
     parser.add_argument("--version")
     parser.add_argument("--wixl", default="wixl")
@@ -273,6 +283,8 @@ def main():
     bundle = os.path.abspath(args.bundle)
     if not os.path.isfile(os.path.join(bundle, EXE)):
         sys.exit(f"make_msi: no {EXE} in {bundle}")
+    if not os.path.isfile(args.actions):
+        sys.exit(f"make_msi: no custom-action library at {args.actions}")
     files = bundle_files(bundle)
     versions, stand_ins = {}, []
     for relative in filter(is_pe, files):
@@ -306,6 +318,10 @@ def main():
                 signer.sign(os.path.join(staged, relative))
         else:
             os.symlink(bundle, staged)
+        # The custom-action library, signed like the bundle's files.
+        shutil.copyfile(args.actions, os.path.join(work, ACTIONS))
+        if signer:
+            signer.sign(os.path.join(work, ACTIONS))
         run([sys.executable, os.path.join(HERE, "..", "make_icon.py"),
              os.path.join(work, "varn_vpn.ico")])
         fragment = os.path.join(work, "bundle_files.wxs")

@@ -1,7 +1,9 @@
 #include "app/tunnel_control/installer/install_location.h"
 
 #include <cstddef>
+#include <cwctype>
 
+#include "app/tunnel_control/os/scoped_handles.h"
 #include "app/tunnel_control/os/well_known_sids.h"
 
 namespace tunnel_control {
@@ -17,6 +19,15 @@ constexpr DWORD kAppFileForbidden = kChangeItself | FILE_WRITE_DATA |
                                     FILE_WRITE_ATTRIBUTES;
 // Renaming or deleting the folder or its children redirects the path below.
 constexpr DWORD kFolderAboveForbidden = kChangeItself | FILE_DELETE_CHILD;
+
+// FOLDERID_ProgramFiles, spelled out so no GUID library has to be linked.
+constexpr GUID kProgramFilesFolder = {
+    0x905E63B6,
+    0xC1BF,
+    0x494E,
+    {0xB2, 0x9C, 0x65, 0xB7, 0x32, 0xD3, 0xD2, 0x1A}};
+constexpr wchar_t kDefaultFolderName[] = L"Varn VPN";
+constexpr wchar_t kExecutableName[] = L"varn_vpn.exe";
 
 bool IsTrusted(const std::wstring& sid) {
   return sid == kSystemSid || sid == kAdministratorsSid ||
@@ -48,19 +59,41 @@ DWORD Forbidden(LocationRole role) {
   return kAppFolderForbidden;
 }
 
-// Opens the folder or file at `path` itself and checks it for `role`.
-bool IsProtected(const std::wstring& path, LocationRole role) {
+// True when the owner is trusted, there is a DACL, and no entry that
+// applies to the object itself gives anyone else one of `rights`.
+bool OnlyTrustedHold(const ObjectSecurity& security, DWORD rights) {
+  if (!IsTrusted(security.owner) || !security.has_dacl) return false;
+  for (const AccessEntry& entry : security.dacl) {
+    if ((entry.flags & INHERIT_ONLY_ACE) != 0 || !IsAllowEntry(entry.type)) {
+      continue;
+    }
+    // OWNER RIGHTS speaks for the owner, checked above.
+    if (IsTrusted(entry.sid) || entry.sid == kOwnerRightsSid) continue;
+    if ((MapGeneric(entry.mask) & rights) != 0) return false;
+  }
+  return true;
+}
+
+// Opens the folder or file at `path` itself and returns its security when
+// it is protected for `role`.
+std::optional<ObjectSecurity> ProtectedSecurity(const std::wstring& path,
+                                                LocationRole role) {
   ScopedFileHandle object =
       OpenObject(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-  if (!object) return false;
+  if (!object) return std::nullopt;
   const std::optional<ObjectFacts> facts = QueryObject(object.Get());
   if (!facts || facts->reparse_point ||
       facts->directory != (role != LocationRole::kAppFile)) {
-    return false;
+    return std::nullopt;
   }
-  const std::optional<ObjectSecurity> security = ReadSecurity(object.Get());
-  return security && OthersCannotChange(*security, role);
+  std::optional<ObjectSecurity> security = ReadSecurity(object.Get());
+  if (!security || !OthersCannotChange(*security, role)) return std::nullopt;
+  return security;
+}
+
+bool IsProtected(const std::wstring& path, LocationRole role) {
+  return ProtectedSecurity(path, role).has_value();
 }
 
 // Every DLL in `folder`, which a process started from there may load.
@@ -136,20 +169,92 @@ bool HoldsWindows(const std::wstring& volume) {
   return !root.empty() && SamePath(VolumeName(root), volume);
 }
 
+// True for "X:\\name[\\name...]": a drive letter and names without '%'
+// (the service manager may expand it), stream colons, wildcards or "." and
+// ".." steps, short enough for the executable's path to fit.
+bool IsPlainLocalPath(const std::wstring& path) {
+  if (path.size() < 4 || !std::iswalpha(path[0]) || path[1] != L':' ||
+      path[2] != L'\\' ||
+      path.size() + 1 + std::size(kExecutableName) > MAX_PATH ||
+      path.find_first_of(L"%:/*?\"<>|", 2) != std::wstring::npos) {
+    return false;
+  }
+  size_t start = 3;
+  while (start <= path.size()) {
+    size_t end = path.find(L'\\', start);
+    if (end == std::wstring::npos) end = path.size();
+    const std::wstring name = path.substr(start, end - start);
+    if (name.empty() || name == L"." || name == L".." || name.back() == L' ' ||
+        name.back() == L'.') {
+      return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+// [Program Files]\Varn VPN, or an empty string.
+std::wstring DefaultInstallFolder() {
+  ScopedCoTaskMemory<wchar_t> folder;
+  const HRESULT result =
+      Os().SHGetKnownFolderPath(kProgramFilesFolder, 0, nullptr, folder.Put());
+  if (FAILED(result) || !folder) return std::wstring();
+  return std::wstring(folder.Get()) + L"\\" + kDefaultFolderName;
+}
+
 }  // namespace
 
 bool OthersCannotChange(const ObjectSecurity& security, LocationRole role) {
-  if (!IsTrusted(security.owner) || !security.has_dacl) return false;
-  const DWORD forbidden = Forbidden(role);
-  for (const AccessEntry& entry : security.dacl) {
-    if ((entry.flags & INHERIT_ONLY_ACE) != 0 || !IsAllowEntry(entry.type)) {
+  return OnlyTrustedHold(security, Forbidden(role));
+}
+
+bool OthersCanCreateFolders(const ObjectSecurity& security) {
+  return !OnlyTrustedHold(security, FILE_ADD_SUBDIRECTORY);
+}
+
+bool OnlyTrustedCouldHaveMadeIt(const ObjectSecurity& security,
+                                const ObjectSecurity& parent) {
+  return security.owner == kTrustedInstallerSid ||
+         !OthersCanCreateFolders(parent);
+}
+
+// Microsoft documentation, "ACE Inheritance Rules": a new folder gets the
+// parent's container-inherit entries (as its own entries only when
+// no-propagate is set, CREATOR OWNER becoming the owner) and its
+// object-inherit-only entries as inherit-only ones for its files.
+ObjectSecurity InheritedFolderSecurity(const ObjectSecurity& parent,
+                                       const std::wstring& creator) {
+  ObjectSecurity folder{creator, parent.has_dacl, {}};
+  constexpr BYTE kInheritFlags = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+  for (const AccessEntry& entry : parent.dacl) {
+    const bool containers = (entry.flags & CONTAINER_INHERIT_ACE) != 0;
+    const bool no_propagate = (entry.flags & NO_PROPAGATE_INHERIT_ACE) != 0;
+    if (!containers) {
+      if ((entry.flags & OBJECT_INHERIT_ACE) != 0 && !no_propagate) {
+        folder.dacl.push_back(
+            {entry.type,
+             static_cast<BYTE>(OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE |
+                               INHERITED_ACE),
+             entry.mask, entry.sid});
+      }
       continue;
     }
-    // OWNER RIGHTS speaks for the owner, checked above.
-    if (IsTrusted(entry.sid) || entry.sid == kOwnerRightsSid) continue;
-    if ((MapGeneric(entry.mask) & forbidden) != 0) return false;
+    const BYTE passed_on = no_propagate ? 0 : entry.flags & kInheritFlags;
+    if (entry.sid == kCreatorOwnerSid) {
+      folder.dacl.push_back({entry.type, INHERITED_ACE, entry.mask, creator});
+      if (passed_on != 0) {
+        folder.dacl.push_back(
+            {entry.type,
+             static_cast<BYTE>(passed_on | INHERIT_ONLY_ACE | INHERITED_ACE),
+             entry.mask, entry.sid});
+      }
+      continue;
+    }
+    folder.dacl.push_back({entry.type,
+                           static_cast<BYTE>(passed_on | INHERITED_ACE),
+                           entry.mask, entry.sid});
   }
-  return true;
+  return folder;
 }
 
 std::wstring ProtectedExecutablePath(const std::wstring& executable) {
@@ -183,16 +288,154 @@ std::wstring ProtectedExecutablePath(const std::wstring& executable) {
   std::wstring folder = path.substr(0, path.rfind(L'\\'));
   if (!LibrariesAreProtected(folder)) return std::wstring();
   LocationRole role = LocationRole::kAppFolder;
+  std::optional<ObjectSecurity> below;  // the folder the walk came from
   while (true) {
     const bool root = folder.size() == 2;
-    if (!IsProtected(root ? folder + L"\\" : folder, role)) {
+    const std::optional<ObjectSecurity> security =
+        ProtectedSecurity(root ? folder + L"\\" : folder, role);
+    if (!security ||
+        (below && !OnlyTrustedCouldHaveMadeIt(*below, *security))) {
       return std::wstring();
     }
     if (root) break;
+    below = security;
     folder = folder.substr(0, folder.rfind(L'\\'));
     role = LocationRole::kFolderAbove;
   }
   return path;
+}
+
+InstallFolderCheck JudgeInstallPath(const std::vector<PathFolder>& folders) {
+  using V = InstallFolderVerdict;
+  if (folders.size() < 2) return {V::kUnsafePath, std::wstring()};
+  ObjectSecurity parent;
+  for (size_t i = 0; i < folders.size(); ++i) {
+    const PathFolder& folder = folders[i];
+    const bool install_folder = i + 1 == folders.size();
+    const bool exists = folder.security.has_value();
+    if (exists && !folder.plain_folder) {
+      return {V::kNotPlainFolder, folder.path};
+    }
+    if (!exists && i == 0) return {V::kUnreadable, folder.path};
+    // Windows Installer's service makes the missing folders as SYSTEM.
+    const ObjectSecurity security =
+        exists ? *folder.security : InheritedFolderSecurity(parent, kSystemSid);
+    if (i > 0 && !OnlyTrustedCouldHaveMadeIt(security, parent)) {
+      return {V::kOthersCouldMakeIt, folder.path};
+    }
+    if (!install_folder) {
+      if (!OthersCannotChange(security, LocationRole::kFolderAbove)) {
+        return {
+            exists ? V::kFolderAboveUnprotected : V::kWouldInheritUnprotected,
+            folder.path};
+      }
+    } else if (exists) {
+      // The package's lock replaces its DACL and owner; an owner the lock
+      // would have to take it from may have placed anything there.
+      if (!IsTrusted(security.owner)) return {V::kUntrustedOwner, folder.path};
+    } else if (!OthersCannotChange(security, LocationRole::kAppFolder)) {
+      // Between its creation and the lock, others could open it.
+      return {V::kWouldInheritUnprotected, folder.path};
+    }
+    parent = security;
+  }
+  return {V::kAccepted, folders.back().path};
+}
+
+InstallFolderCheck CheckInstallFolder(const std::wstring& install_folder) {
+  using V = InstallFolderVerdict;
+  std::wstring path = install_folder;
+  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  if (!IsPlainLocalPath(path)) return {V::kUnsafePath, install_folder};
+  const std::wstring default_folder = DefaultInstallFolder();
+  if (!default_folder.empty() && SamePath(path, default_folder)) {
+    return {V::kDefaultFolder, path};
+  }
+
+  const std::wstring root = path.substr(0, 3);
+  const std::wstring volume = VolumeName(root);
+  if (volume.empty() || Os().GetDriveTypeW(root.c_str()) != DRIVE_FIXED ||
+      (!HoldsWindows(volume) && OnRemovableBus(volume))) {
+    return {V::kUnsafePath, path};
+  }
+
+  // From the root down; once a folder is missing, so is every one below.
+  std::vector<PathFolder> folders{{root, std::nullopt, true}};
+  for (size_t end = path.find(L'\\', 3); end != std::wstring::npos;
+       end = path.find(L'\\', end + 1)) {
+    folders.push_back({path.substr(0, end), std::nullopt, true});
+  }
+  folders.push_back({path, std::nullopt, true});
+  for (PathFolder& folder : folders) {
+    ScopedFileHandle object =
+        OpenObject(folder.path, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    const DWORD error = object ? ERROR_SUCCESS : ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) break;
+    if (!object) return {V::kUnreadable, folder.path};
+    const std::optional<ObjectFacts> facts = QueryObject(object.Get());
+    folder.security = ReadSecurity(object.Get());
+    if (!facts || !folder.security) return {V::kUnreadable, folder.path};
+    folder.plain_folder = facts->directory && !facts->reparse_point;
+    // Nothing below a link is read: the path would land elsewhere.
+    if (!folder.plain_folder) break;
+  }
+  return JudgeInstallPath(folders);
+}
+
+std::wstring DescribeInstallFolderCheck(const std::wstring& install_folder,
+                                        const InstallFolderCheck& check) {
+  using V = InstallFolderVerdict;
+  const std::wstring& f = check.folder;
+  switch (check.verdict) {
+    case V::kAccepted:
+      return L"the install folder " + install_folder +
+             L" passes the location rules";
+    case V::kDefaultFolder:
+      return L"the install folder " + install_folder +
+             L" is the default one, which Windows protects";
+    default:
+      break;
+  }
+  std::wstring reason;
+  switch (check.verdict) {
+    case V::kUnsafePath:
+      reason = L"not a plain local path on a fixed, non-removable drive";
+      break;
+    case V::kUnreadable:
+      reason = L"could not read " + f;
+      break;
+    case V::kNotPlainFolder:
+      reason = f + L" is a file, a junction or a mount point";
+      break;
+    case V::kOthersCouldMakeIt:
+      reason =
+          L"users other than the administrators may create folders "
+          L"where " +
+          f + L" is, so it could be theirs";
+      break;
+    case V::kFolderAboveUnprotected:
+      reason =
+          L"users other than the administrators may rename, delete or "
+          L"re-permission " +
+          f;
+      break;
+    case V::kUntrustedOwner:
+      reason = f +
+               L" exists and is owned by someone other than SYSTEM, the "
+               L"Administrators or TrustedInstaller";
+      break;
+    case V::kWouldInheritUnprotected:
+      reason = f +
+               L", once created, would let users other than the "
+               L"administrators change it";
+      break;
+    default:
+      break;
+  }
+  return L"refused the install folder " + install_folder + L": " + reason +
+         L". Install into a folder only administrators can change, such as "
+         L"one under Program Files";
 }
 
 }  // namespace tunnel_control

@@ -20,6 +20,8 @@ ALLOWED = {
     TUNNEL + "client/": ["win/", TUNNEL + "os/", TUNNEL + "common/"],
     TUNNEL + "installer/": ["win/", TUNNEL + "os/", TUNNEL + "common/"],
     TUNNEL + "service_host/": ["win/", TUNNEL + "os/", TUNNEL + "common/"],
+    TUNNEL + "package_action/": ["win/", TUNNEL + "os/", TUNNEL + "common/",
+                                 TUNNEL + "installer/"],
     TUNNEL + "channel/": ["win/", TUNNEL + "os/", TUNNEL + "common/",
                           TUNNEL + "client/", "engine_client/", "codec/"],
 }

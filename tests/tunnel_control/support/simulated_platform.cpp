@@ -20,6 +20,14 @@ constexpr GUID kProgramDataFolder = {
     0xFDC1,
     0x4DC3,
     {0xA9, 0xDD, 0x07, 0x0D, 0x1D, 0x49, 0x5D, 0x97}};
+// FOLDERID_ProgramFiles: C:\Program Files for a 64-bit process (Microsoft
+// documentation, KNOWNFOLDERID).
+constexpr GUID kProgramFilesFolder = {
+    0x905E63B6,
+    0xC1BF,
+    0x494E,
+    {0xB2, 0x9C, 0x65, 0xB7, 0x32, 0xD3, 0xD2, 0x1A}};
+constexpr wchar_t kProgramFilesPath[] = L"C:\\Program Files";
 
 std::wstring Lower(const std::wstring& text) {
   std::wstring lower = text;
@@ -1941,20 +1949,23 @@ struct SimulatedPlatform::Impl {
     SimulatedPlatform& s = Sim();
     std::lock_guard lock(s.mutex_);
     s.Log("SHGetKnownFolderPath(" +
-          std::string(id == kProgramDataFolder ? "ProgramData" : "other") +
+          std::string(id == kProgramDataFolder    ? "ProgramData"
+                      : id == kProgramFilesFolder ? "ProgramFiles"
+                                                  : "other") +
           ", " + Hex(flags) + ", " + (token ? "token" : "null") + ")");
     if (path) *path = nullptr;
     if (DWORD e = s.NextFailure("SHGetKnownFolderPath")) {
       return HRESULT_FROM_WIN32(e);
     }
     if (path == nullptr) return E_INVALIDARG;
-    if (!(id == kProgramDataFolder)) {
+    if (!(id == kProgramDataFolder) && !(id == kProgramFilesFolder)) {
       return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     }
+    const std::wstring folder =
+        id == kProgramDataFolder ? s.program_data_ : kProgramFilesPath;
     Block block;
-    block.bytes.resize((s.program_data_.size() + 1) * sizeof(wchar_t));
-    std::memcpy(block.bytes.data(), s.program_data_.c_str(),
-                block.bytes.size());
+    block.bytes.resize((folder.size() + 1) * sizeof(wchar_t));
+    std::memcpy(block.bytes.data(), folder.c_str(), block.bytes.size());
     void* key = block.bytes.data();
     s.co_task_blocks_[key] = std::move(block);
     *path = static_cast<PWSTR>(key);
