@@ -289,6 +289,26 @@ FolderRemoval EmptyAndDelete(HANDLE held, const std::wstring& path,
 RemovedFolder RemoveOurFolder(const std::wstring& path,
                               PSECURITY_DESCRIPTOR locked) {
   RemovedFolder result{path, FolderRemoval::kBusy, L""};
+  {
+    // A first look, sharing everything, tells someone else's folder from a
+    // busy one even when its access list keeps SYSTEM from holding it.
+    ScopedFileHandle look = OpenObject(
+        path, READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll);
+    const std::optional<ObjectFacts> facts =
+        look ? QueryObject(look.Get()) : std::nullopt;
+    const std::optional<ObjectSecurity> security =
+        look ? ReadSecurity(look.Get()) : std::nullopt;
+    if (facts && (!facts->directory || facts->reparse_point)) {
+      result.outcome = FolderRemoval::kNotFolder;
+      return result;
+    }
+    if (security && !IsSystemOrAdministrators(security->owner)) {
+      result.outcome = FolderRemoval::kNotOurs;
+      result.owner = security->owner;
+      return result;
+    }
+  }
+  // Checked again on the handle that holds it, which nobody can swap.
   ScopedFileHandle held = OpenObject(path, kHoldAccess, kHoldShare);
   if (!held) return result;
   const std::optional<ObjectFacts> facts = QueryObject(held.Get());

@@ -63,7 +63,7 @@ enum class FolderRemoval {
   kRemoved,
   kNotOurs,     // owned by someone but SYSTEM and the Administrators: kept
   kNotFolder,   // a link or a file at the name: kept, nothing followed
-  kBusy,        // held open by someone, or not where its name is: kept
+  kBusy,        // cannot be held (open elsewhere, moved, closed to us)
   kIncomplete,  // some of what it held could not go, so it stays
 };
 

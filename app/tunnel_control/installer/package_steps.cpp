@@ -140,7 +140,9 @@ std::vector<std::wstring> RemoveTunnelData() {
         line += L" kept: a link or a file, not a folder";
         break;
       case FolderRemoval::kBusy:
-        line += L" kept: held open by another program, or moved";
+        line +=
+            L" kept: it could not be held for removal (open in "
+            L"another program, moved, or closed to SYSTEM)";
         break;
       case FolderRemoval::kIncomplete:
         line += L" kept: some of what it holds could not be removed";

@@ -167,10 +167,15 @@ TEST_F(PackageStepsTest, RemovesOnlyTheInstallersFoldersAndFollowsNoLink) {
   sim_.AddDirectory(nested + L"\\sub").owner = kUserA;
   sim_.AddFile(nested + L"\\sub\\notes.txt", "notes").owner = kUserA;
   sim_.AddJunction(nested + L"\\sub\\out", outside).owner = kUserA;
+  const std::wstring closed = data + L".old-44ee";
   sim_.RunAs(b, [&] {
     ASSERT_TRUE(Os().CreateDirectoryW(squatted.c_str(), nullptr));
     ASSERT_EQ(sim_.WriteContents(squatted + L"\\mine.txt", "b's"), 0u);
     ASSERT_EQ(sim_.MakeJunction(linked, outside), 0u);
+    ASSERT_TRUE(Os().CreateDirectoryW(closed.c_str(), nullptr));
+    ASSERT_EQ(
+        sim_.SetDacl(closed, L"D:P(A;OICI;FA;;;" + std::wstring(kUserB) + L")"),
+        0u);
   });
   sim_.AddDirectory(L"C:\\ProgramData\\VarnVPN.older").owner = L"BA";
 
@@ -191,16 +196,17 @@ TEST_F(PackageStepsTest, RemovesOnlyTheInstallersFoldersAndFollowsNoLink) {
                           line(ours, FolderRemoval::kRemoved),
                           line(nested, FolderRemoval::kRemoved),
                           line(squatted, FolderRemoval::kNotOurs, kUserB),
-                          line(linked, FolderRemoval::kNotFolder)}));
+                          line(linked, FolderRemoval::kNotFolder),
+                          line(closed, FolderRemoval::kBusy)}));
   EXPECT_EQ(sim_.Children(L"C:\\ProgramData"),
             (std::vector<std::wstring>{L"varnvpn.old-22cc", L"varnvpn.old-33dd",
-                                       L"varnvpn.older"}));
+                                       L"varnvpn.old-44ee", L"varnvpn.older"}));
   EXPECT_EQ(sim_.FileContents(squatted + L"\\mine.txt"), "b's");
   EXPECT_EQ(sim_.FileContents(outside + L"\\secret.txt"), "keep me");
   EXPECT_EQ(sim_.LinkCount(outside + L"\\secret.txt"), 1);
 
   const std::vector<std::wstring> log = RemoveTunnelData();
-  EXPECT_EQ(log.size(), 2u);
+  EXPECT_EQ(log.size(), 3u);
   EXPECT_NE(log[0].find(L"owned by " + std::wstring(kUserB)),
             std::wstring::npos);
 }
