@@ -16,8 +16,8 @@ build() {
   git -C "$1" checkout -q "$commit"
   echo "building $commit in $1"
   (cd "$1" && cmake --preset windows >/dev/null &&
-    cmake --build --preset windows -j "${JOBS:-2}" --target bundle varn_vpn_actions \
-      >/dev/null)
+    cmake --build --preset windows -j "${JOBS:-2}" \
+      --target bundle varn_vpn_actions >/dev/null)
 }
 first=$work/a
 second=$work/second/clone-of-varn

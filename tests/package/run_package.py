@@ -11,9 +11,9 @@ tunnel service running and its configuration file present, the removal step
 run from the package's custom-action library; a custom install folder the
 location rules refuse (Wine reports every file as the user's, so it refuses
 them all), which installs nothing; an upgrade from an older package built
-from the same bundle, a rebuild of the same version over it, and the older package
-refused over the newer one; and the removal an upgrade makes of the old
-copy, which keeps the tunnel; then managed deployment: TUNNELUSER and
+from the same bundle, a rebuild of the same version over it, and the older
+package refused over the newer one; and the removal an upgrade makes of the
+old copy, which keeps the tunnel; then managed deployment: TUNNELUSER and
 REMOVEDATA secure, a TUNNELUSER the installer mode refuses failing the
 install with nothing left, a running tunnel running again after an upgrade,
 and REMOVEDATA=1 judging only the data directory and the aside folders.
@@ -221,6 +221,13 @@ def check_on_host(checks, package, bundle, make_msi, windres, work):
         capture_output=True, text=True).stdout.strip()
     checks.expect(signed(signed_package, ca),
                   "the signed package's signature verifies")
+    actions = os.path.join(work, "actions.dll")
+    with open(actions, "wb") as out:
+        out.write(subprocess.run(["msiinfo", "extract", signed_package,
+                                  "Binary.VarnVpnActions"],
+                                 capture_output=True).stdout)
+    checks.expect(signed(actions, ca),
+                  "the custom-action library in its Binary table is signed")
     with open(signed_package, "rb") as file:
         data = bytearray(file.read())
     data[data.find(b"MSCF") + 300] ^= 0xFF  # in the files' cabinet

@@ -21,9 +21,10 @@ so.
 The package's privileged steps run from its own custom-action library
 (--actions, varn_vpn_actions.dll of the windows build), which goes into the
 Binary table, never from an installed file someone could have replaced.
+Signing signs a copy of it like the bundle's files.
 
 Signing, when a certificate and key are given, signs every PE file of a
-copy of the bundle and a copy of the custom-action library, packages that copy, signs the package and verifies the
+copy of the bundle, packages that copy, signs the package and verifies the
 package's signature (against --sign-ca, or the system's certificates). The
 options pass through to osslsigncode; with a PKCS#11 module, --sign-key is
 the key's PKCS#11 URI.

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cwctype>
+#include <vector>
 
 #include "app/tunnel_control/os/scoped_handles.h"
 #include "app/tunnel_control/os/well_known_sids.h"
@@ -202,6 +203,55 @@ std::wstring DefaultInstallFolder() {
   return std::wstring(folder.Get()) + L"\\" + kDefaultFolderName;
 }
 
+// One folder of an install path, from the volume root down.
+struct PathFolder {
+  std::wstring path;
+  // Its owner and DACL; nullopt when it does not exist yet (and so neither
+  // does any folder below it).
+  std::optional<ObjectSecurity> security;
+  bool plain_folder = true;  // a directory and no reparse point
+};
+
+// The rules of CheckInstallFolder over `folders`, the last being the install
+// folder.
+
+InstallFolderCheck JudgeInstallPath(const std::vector<PathFolder>& folders) {
+  using V = InstallFolderVerdict;
+  if (folders.size() < 2) return {V::kUnsafePath, std::wstring()};
+  ObjectSecurity parent;
+  for (size_t i = 0; i < folders.size(); ++i) {
+    const PathFolder& folder = folders[i];
+    const bool install_folder = i + 1 == folders.size();
+    const bool exists = folder.security.has_value();
+    if (exists && !folder.plain_folder) {
+      return {V::kNotPlainFolder, folder.path};
+    }
+    if (!exists && i == 0) return {V::kUnreadable, folder.path};
+    // Windows Installer's service makes the missing folders as SYSTEM.
+    const ObjectSecurity security =
+        exists ? *folder.security : InheritedFolderSecurity(parent, kSystemSid);
+    if (i > 0 && !OnlyTrustedCouldHaveMadeIt(security, parent)) {
+      return {V::kOthersCouldMakeIt, folder.path};
+    }
+    if (!install_folder) {
+      if (!OthersCannotChange(security, LocationRole::kFolderAbove)) {
+        return {
+            exists ? V::kFolderAboveUnprotected : V::kWouldInheritUnprotected,
+            folder.path};
+      }
+    } else if (exists) {
+      // The package's lock replaces its DACL and owner; an owner the lock
+      // would have to take it from may have placed anything there.
+      if (!IsTrusted(security.owner)) return {V::kUntrustedOwner, folder.path};
+    } else if (!OthersCannotChange(security, LocationRole::kAppFolder)) {
+      // Between its creation and the lock, others could open it.
+      return {V::kWouldInheritUnprotected, folder.path};
+    }
+    parent = security;
+  }
+  return {V::kAccepted, folders.back().path};
+}
+
 }  // namespace
 
 bool OthersCannotChange(const ObjectSecurity& security, LocationRole role) {
@@ -303,43 +353,6 @@ std::wstring ProtectedExecutablePath(const std::wstring& executable) {
     role = LocationRole::kFolderAbove;
   }
   return path;
-}
-
-InstallFolderCheck JudgeInstallPath(const std::vector<PathFolder>& folders) {
-  using V = InstallFolderVerdict;
-  if (folders.size() < 2) return {V::kUnsafePath, std::wstring()};
-  ObjectSecurity parent;
-  for (size_t i = 0; i < folders.size(); ++i) {
-    const PathFolder& folder = folders[i];
-    const bool install_folder = i + 1 == folders.size();
-    const bool exists = folder.security.has_value();
-    if (exists && !folder.plain_folder) {
-      return {V::kNotPlainFolder, folder.path};
-    }
-    if (!exists && i == 0) return {V::kUnreadable, folder.path};
-    // Windows Installer's service makes the missing folders as SYSTEM.
-    const ObjectSecurity security =
-        exists ? *folder.security : InheritedFolderSecurity(parent, kSystemSid);
-    if (i > 0 && !OnlyTrustedCouldHaveMadeIt(security, parent)) {
-      return {V::kOthersCouldMakeIt, folder.path};
-    }
-    if (!install_folder) {
-      if (!OthersCannotChange(security, LocationRole::kFolderAbove)) {
-        return {
-            exists ? V::kFolderAboveUnprotected : V::kWouldInheritUnprotected,
-            folder.path};
-      }
-    } else if (exists) {
-      // The package's lock replaces its DACL and owner; an owner the lock
-      // would have to take it from may have placed anything there.
-      if (!IsTrusted(security.owner)) return {V::kUntrustedOwner, folder.path};
-    } else if (!OthersCannotChange(security, LocationRole::kAppFolder)) {
-      // Between its creation and the lock, others could open it.
-      return {V::kWouldInheritUnprotected, folder.path};
-    }
-    parent = security;
-  }
-  return {V::kAccepted, folders.back().path};
 }
 
 InstallFolderCheck CheckInstallFolder(const std::wstring& install_folder) {

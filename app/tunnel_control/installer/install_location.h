@@ -7,7 +7,6 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "app/tunnel_control/os/file_objects.h"
 
@@ -73,26 +72,14 @@ struct InstallFolderCheck {
   bool operator==(const InstallFolderCheck&) const = default;
 };
 
-// One folder of an install path, from the volume root down.
-struct PathFolder {
-  std::wstring path;
-  // Its owner and DACL; nullopt when it does not exist yet (and so neither
-  // does any folder below it).
-  std::optional<ObjectSecurity> security;
-  bool plain_folder = true;  // a directory and no reparse point
-};
-
-// The package's rules for `folders`, the last being the install folder:
-// every existing folder above it protected as one above the executable's,
-// none that others could have made first (OnlyTrustedCouldHaveMadeIt), an
-// existing install folder owned by a trusted principal (the package then
-// sets its DACL), and a folder still to be made judged by what it would
-// inherit from the one above, made by Windows Installer's service.
-InstallFolderCheck JudgeInstallPath(const std::vector<PathFolder>& folders);
-
-// Reads the folders of `install_folder` (an INSTALLDIR value) and judges
-// them; [Program Files]\Varn VPN itself is accepted unread: Windows
-// protects it, and the installer mode checks it again at the first connect.
+// The package's rules for `install_folder` (an INSTALLDIR value): every
+// folder above it, existing or as it would be made, protected as one above
+// the executable's; none that others could have made first
+// (OnlyTrustedCouldHaveMadeIt); an existing install folder owned by a
+// trusted principal (the package then sets its DACL), a missing one judged
+// by what it would inherit when Windows Installer's service makes it.
+// [Program Files]\Varn VPN itself is accepted unread: Windows protects it,
+// and the installer mode checks it again at the first connect.
 InstallFolderCheck CheckInstallFolder(const std::wstring& install_folder);
 
 // One line for the install log about `install_folder`.
