@@ -91,6 +91,19 @@ TEST_F(PackageStepsTest, GrantsTheNamedOrConsoleUserOrFailsWithTheReason) {
   }
 }
 
+// A grant can fail after it created the service (here where Wine fails,
+// the service SID type): the rollback's uninstall leaves none behind.
+TEST_F(PackageStepsTest, ALateGrantFailureLeavesWhatTheRollbackRemoves) {
+  sim_.FailOnce("ChangeServiceConfig2W", ERROR_INVALID_LEVEL);
+  const StepResult result =
+      GrantTunnel(kUserA + (L"|" + std::wstring(kInstallDir)));
+  EXPECT_FALSE(result.succeeded);
+  EXPECT_NE(result.log.find(L"exit code 18"), std::wstring::npos);
+  EXPECT_NE(sim_.FindService(kServiceName), nullptr);
+  EXPECT_EQ(RunUninstallMode(), kUninstallSucceeded);
+  EXPECT_EQ(sim_.FindService(kServiceName), nullptr);
+}
+
 // Only SYSTEM may take the console user's token: run elevated but not as
 // SYSTEM, "*" fails instead of granting the installing administrator.
 TEST_F(PackageStepsTest, ConsoleUserNeedsSystem) {
@@ -209,6 +222,45 @@ TEST_F(PackageStepsTest, RemovesOnlyTheInstallersFoldersAndFollowsNoLink) {
   EXPECT_EQ(log.size(), 3u);
   EXPECT_NE(log[0].find(L"owned by " + std::wstring(kUserB)),
             std::wstring::npos);
+}
+
+// The granted user acts at every call of the removal: adds files, hard
+// links to a file outside, and junctions named like aside folders. Nothing
+// but the tunnel's own folders sees a privileged change, and the outside
+// file keeps its contents.
+TEST_F(PackageStepsTest, RemovalResistsTheGrantedUserAtEveryCall) {
+  const std::wstring data = kDataDirectory;
+  const std::wstring outside = L"C:\\Important";
+  const std::wstring secret = outside + L"\\secret.txt";
+  sim_.AddDirectory(outside).owner = L"BA";
+  SimulatedPlatform::Node& file = sim_.AddFile(secret, "keep me");
+  file.owner = L"BA";
+  // The worst case: the user may write the file's attributes, which is
+  // what a hard link to it takes.
+  file.dacl = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x120189;;;" +
+              std::wstring(kUserA) + L")";
+  sim_.RunAs({L"S-1-5-21-9-9-9-500", true, false}, [&] {
+    RunInstallModeFor(kUserA, std::wstring(kInstallDir) + L"varn_vpn.exe");
+  });
+  sim_.RunAs({kUserA, false, false},
+             [&] { sim_.WriteContents(kConfigPath, "[Interface]"); });
+  int call = 0;
+  sim_.before_call = [&](const std::string&) {
+    const std::wstring n = std::to_wstring(++call);
+    sim_.RunAs({kUserA, false, false}, [&] {
+      sim_.WriteContents(data + L"\\late" + n + L".txt", "x");
+      sim_.MakeHardLink(data + L"\\link" + n, secret);
+      sim_.MakeJunction(data + L".old-" + n, outside);
+    });
+  };
+  const std::vector<RemovedFolder> removed = RemoveDataDirectories();
+  sim_.before_call = nullptr;
+  EXPECT_GT(call, 10);
+  EXPECT_FALSE(removed.empty());
+  EXPECT_EQ(sim_.FileContents(secret), "keep me");
+  for (const std::wstring& changed : sim_.privileged_changes()) {
+    EXPECT_EQ(changed.rfind(data, 0), 0u) << testing::Narrow(changed);
+  }
 }
 
 // A program that holds a file of the data directory open without delete
