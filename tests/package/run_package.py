@@ -420,11 +420,22 @@ def check_deployment(checks, machine, package, bundle, make_msi):
     started = machine.start_tunnel()
     code = machine.msiexec("/i", package, "upgrade_running")
     log = machine.log("upgrade_running")
-    checks.expect(started and code == 0 and machine.tunnel_running(),
+    checks.expect(started and code == 0 and machine.tunnel_running() and
+                  "started again" in log,
                   f"a tunnel running before an upgrade runs after it (got "
                   f"{code}): " + "".join(
                       line for line in log.splitlines(True)
                       if LOG_PREFIX in line).strip())
+
+    # A repair starts nothing: the tunnel stays as the user left it.
+    machine.prefix.wine(["sc", "stop", wine_app.SERVICE_NAME], capture=True)
+    time.sleep(1)
+    code = machine.msiexec("/i", package, "repair_stopped", "REINSTALL=ALL",
+                           "REINSTALLMODE=omus")
+    checks.expect(code == 0 and not machine.tunnel_running() and
+                  "tunnel restart" not in machine.log("repair_stopped"),
+                  f"a repair exits 0 (got {code}) and starts no stopped "
+                  "tunnel")
 
     # The installer's aside folder goes with REMOVEDATA=1; a folder of
     # another name stays.
