@@ -412,9 +412,9 @@ def check_deployment(checks, machine, package, bundle, make_msi):
     # Windows removes the old copy in an upgrade with UPGRADINGPRODUCTCODE
     # set, which skips its removal step; Wine's removal sets nothing of the
     # kind, so this older package leaves the step out, as Windows would.
-    subprocess.run(["msibuild", older, "-q", "DELETE FROM "
-                    "`InstallExecuteSequence` WHERE `Action` = 'RemoveTunnel'"],
-                   check=True)
+    subprocess.run(["msibuild", older, "-q",
+                    "DELETE FROM `InstallExecuteSequence` WHERE "
+                    "`Action` = 'RemoveTunnel'"], check=True)
     machine.msiexec("/i", older, "deploy_older")
     machine.provision_tunnel()
     started = machine.start_tunnel()

@@ -188,7 +188,8 @@ def components_fragment(bundle):
 def table_fixes(package, versions):
     """SQL for what wixl leaves out: the File table's versions (a versioned
     file is compared by version, so it loses its hash), INSTALLDIR,
-    TUNNELUSER and REMOVEDATA among the secure properties and the install folder's permissions."""
+    TUNNELUSER and REMOVEDATA among the secure properties, the rollback
+    action's type and the install folder's permissions."""
     properties = subprocess.run(["msiinfo", "export", package, "Property"],
                                 capture_output=True, text=True,
                                 check=True).stdout
