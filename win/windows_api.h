@@ -35,5 +35,6 @@
 #include <tlhelp32.h>
 #include <winioctl.h>
 #include <winternl.h>
+#include <wtsapi32.h>
 
 #endif  // WIN_WINDOWS_API_H_

@@ -13,7 +13,11 @@ location rules refuse (Wine reports every file as the user's, so it refuses
 them all), which installs nothing; an upgrade from an older package built
 from the same bundle, a rebuild of the same version over it, and the older
 package refused over the newer one; and the removal an upgrade makes of the
-old copy, which keeps the tunnel. Exits non-zero when any check fails.
+old copy, which keeps the tunnel; then managed deployment: TUNNELUSER and
+REMOVEDATA secure, a TUNNELUSER the installer mode refuses failing the
+install with nothing left, a running tunnel running again after an upgrade,
+and REMOVEDATA=1 judging only the data directory and the aside folders.
+Exits non-zero when any check fails.
 """
 
 import filecmp
@@ -112,6 +116,16 @@ class Machine:
             found = re.search(r"ProgramMenuFolder = C:\\(.*)", log.read())
         folder = found.group(1).strip().strip("\\") if found else "none"
         return self.prefix.drive_c(*folder.split("\\"), "Varn VPN.lnk")
+
+    def start_tunnel(self):
+        """Starts the provisioned tunnel; Wine can fail a start once right
+        after the provisioning's stop."""
+        for _ in range(3):
+            if self.prefix.wine(["sc", "start", wine_app.SERVICE_NAME],
+                                capture=True).returncode == 0:
+                return True
+            time.sleep(1)
+        return False
 
     def service_exists(self):
         return self.prefix.wine(["reg", "query", SERVICE_KEY],
@@ -361,6 +375,92 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
                   "and leaves the tunnel service and its configuration")
 
 
+def check_deployment(checks, machine, package, bundle, make_msi):
+    """TUNNELUSER and REMOVEDATA as secure properties, a grant the installer
+    mode refuses, a running tunnel across an upgrade and REMOVEDATA=1."""
+    print("managed deployment:")
+    properties = subprocess.run(["msiinfo", "export", package, "Property"],
+                                capture_output=True, text=True).stdout
+    found = re.search(r"^SecureCustomProperties\t(.*)$", properties, re.M)
+    secure = found.group(1).strip().split(";") if found else []
+    checks.expect("TUNNELUSER" in secure and "REMOVEDATA" in secure,
+                  f"TUNNELUSER and REMOVEDATA are secure ({secure})")
+    machine.prefix.wine(["sc", "delete", wine_app.SERVICE_NAME], capture=True)
+
+    # Not a user's SID (10), and a user's SID, which Wine's location check
+    # refuses (21): each fails the install and leaves nothing behind.
+    for sid, exit_code in (("S-1-1-0", 10), (wine_app.WINE_USER_SID, 21)):
+        name = "grant_" + str(exit_code)
+        code = machine.msiexec("/i", package, name, "TUNNELUSER=" + sid)
+        log = machine.log(name)
+        checks.expect(code & 0xFF == ERROR_INSTALL_FAILURE and
+                      machine.installed() == [] and
+                      not os.path.exists(machine.app_dir) and
+                      not machine.service_exists(),
+                      f"TUNNELUSER={sid} fails the install (got {code}) and "
+                      "installs nothing")
+        checks.expect(f"with exit code {exit_code}" in log and
+                      LOG_PREFIX + "rollback: removing the tunnel service "
+                      "exited 0" in log, f"the log names exit code "
+                      f"{exit_code} and the rollback ran")
+
+    older = subprocess.run(
+        make_msi + ["--bundle", bundle, "--output-dir",
+                    os.path.join(machine.work, "deploy_older"), "--version",
+                    OLDER_VERSION, "--stand-ins"],
+        capture_output=True, text=True, check=True).stdout.strip()
+    # Windows removes the old copy in an upgrade with UPGRADINGPRODUCTCODE
+    # set, which skips its removal step; Wine's removal sets nothing of the
+    # kind, so this older package leaves the step out, as Windows would.
+    subprocess.run(["msibuild", older, "-q",
+                    "DELETE FROM `InstallExecuteSequence` WHERE "
+                    "`Action` = 'RemoveTunnel'"], check=True)
+    machine.msiexec("/i", older, "deploy_older")
+    machine.provision_tunnel()
+    started = machine.start_tunnel()
+    code = machine.msiexec("/i", package, "upgrade_running")
+    log = machine.log("upgrade_running")
+    checks.expect(started and code == 0 and machine.tunnel_running() and
+                  "started again" in log,
+                  f"a tunnel running before an upgrade runs after it (got "
+                  f"{code}): " + "".join(
+                      line for line in log.splitlines(True)
+                      if LOG_PREFIX in line).strip())
+
+    # A repair starts nothing: the tunnel stays as the user left it.
+    machine.prefix.wine(["sc", "stop", wine_app.SERVICE_NAME], capture=True)
+    time.sleep(1)
+    code = machine.msiexec("/i", package, "repair_stopped", "REINSTALL=ALL",
+                           "REINSTALLMODE=omus")
+    checks.expect(code == 0 and not machine.tunnel_running() and
+                  "tunnel restart" not in machine.log("repair_stopped"),
+                  f"a repair exits 0 (got {code}) and starts no stopped "
+                  "tunnel")
+
+    # The installer's aside folder goes with REMOVEDATA=1; a folder of
+    # another name stays.
+    program_data = machine.prefix.drive_c("ProgramData")
+    aside = os.path.join(program_data, "VarnVPN.old-0123456789abcdef")
+    other = os.path.join(program_data, "VarnVPN.keep")
+    for folder in (aside, other):
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "log.bin"), "wb") as out:
+            out.write(b"old")
+    code = machine.msiexec("/x", package, "remove_data", "REMOVEDATA=1")
+    log = machine.log("remove_data")
+    lines = "".join(line for line in log.splitlines(True)
+                    if LOG_PREFIX + "REMOVEDATA" in line)
+    checks.expect(code == 0 and machine.installed() == [],
+                  f"removal with REMOVEDATA=1 exits 0 (got {code})")
+    # Wine reads every folder as owned by the user, so both stay there; the
+    # simulated platform shows the installer's own folders going.
+    checks.expect("VarnVPN.old-0123456789abcdef kept: owned by" in lines and
+                  "VarnVPN kept: owned by" in lines and
+                  "VarnVPN.keep" not in lines and os.path.isdir(other),
+                  "REMOVEDATA=1 judges the data directory and the aside "
+                  "folder by owner, nothing else: " + lines.strip())
+
+
 def main():
     package, bundle, actions, make_msi, windres = sys.argv[1:6]
     # make_msi.py with the custom-action library the package was built with.
@@ -381,6 +481,7 @@ def main():
         check_install(checks, machine, signed_package, bundle, windres, ca)
         check_uninstall(checks, machine, signed_package)
         check_upgrade(checks, machine, package, bundle, make_msi)
+        check_deployment(checks, machine, package, bundle, make_msi)
     finally:
         prefix.close()
         display.close()

@@ -187,18 +187,24 @@ def components_fragment(bundle):
 
 def table_fixes(package, versions):
     """SQL for what wixl leaves out: the File table's versions (a versioned
-    file is compared by version, so it loses its hash), INSTALLDIR among the
-    secure properties and the install folder's permissions."""
+    file is compared by version, so it loses its hash), INSTALLDIR,
+    TUNNELUSER and REMOVEDATA among the secure properties, the rollback
+    action's type and the install folder's permissions."""
     properties = subprocess.run(["msiinfo", "export", package, "Property"],
                                 capture_output=True, text=True,
                                 check=True).stdout
     found = re.search(r"^SecureCustomProperties\t(.*)$", properties, re.M)
     secure = ";".join(([found.group(1).strip()] if found else []) +
-                      ["INSTALLDIR"])
+                      ["INSTALLDIR", "TUNNELUSER", "REMOVEDATA"])
     queries = [
         "DELETE FROM `Property` WHERE `Property` = 'SecureCustomProperties'",
         "INSERT INTO `Property` (`Property`, `Value`) VALUES "
         f"('SecureCustomProperties', '{secure}')"]
+    # wixl writes Execute="rollback" as an immediate action: the type of a
+    # rollback action that runs the library as SYSTEM and whose failure is
+    # ignored (in-script, rollback, no impersonation, continue, DLL).
+    queries.append("UPDATE `CustomAction` SET `Type` = 3393 WHERE "
+                   "`Action` = 'UndoTunnelGrant'")
     for key, (version, language) in sorted(versions.items()):
         queries.append(f"UPDATE `File` SET `Version` = '{version}', "
                        f"`Language` = '{language}' WHERE `File` = '{key}'")

@@ -239,7 +239,125 @@ bool PlaceFile(const std::wstring& directory, const wchar_t* name,
   return true;
 }
 
+// What a folder being removed carries: nobody but SYSTEM and the
+// Administrators may open it anew, and nothing passes on to what it holds.
+constexpr wchar_t kRemovalSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
+
+// Folders nested deeper than this in a folder being removed stay: the data
+// directory never holds folders, and an aside folder only what it held.
+constexpr int kRemovalDepth = 8;
+
+// Empties and deletes the folder `path`, held through `held` (kHoldAccess,
+// kHoldShare) and already checked to be a real folder at that path.
+FolderRemoval EmptyAndDelete(HANDLE held, const std::wstring& path,
+                             PSECURITY_DESCRIPTOR locked, int depth) {
+  if (!SetOwnSecurity(held, locked, true)) return FolderRemoval::kIncomplete;
+  bool complete = true;
+  WIN32_FIND_DATAW found{};
+  const std::wstring pattern = path + L"\\*";
+  ScopedFindHandle search(Os().FindFirstFileW(pattern.c_str(), &found));
+  if (search) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = path + L"\\" + name;
+      ScopedFileHandle entry = OpenObject(child, kHoldAccess, kHoldShare);
+      if (!entry) {
+        // A subfolder that shuts the Administrators out can still go by
+        // name: the held folder grants them delete-child.
+        entry = OpenObject(child, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                           kHoldShare);
+      }
+      const std::optional<ObjectFacts> facts =
+          entry ? QueryObject(entry.Get()) : std::nullopt;
+      if (!facts || !SamePath(FinalPath(entry.Get()), child)) {
+        complete = false;
+        continue;
+      }
+      if (facts->directory && !facts->reparse_point) {
+        if (depth >= kRemovalDepth ||
+            EmptyAndDelete(entry.Get(), child, locked, depth + 1) !=
+                FolderRemoval::kRemoved) {
+          complete = false;
+        }
+      } else if (!DeleteObject(entry.Get())) {
+        complete = false;
+      }
+    } while (Os().FindNextFileW(search.Get(), &found));
+  }
+  if (!complete || !DeleteObject(held)) return FolderRemoval::kIncomplete;
+  return FolderRemoval::kRemoved;
+}
+
+// Removes the folder at `path` when SYSTEM or the Administrators own it.
+RemovedFolder RemoveOurFolder(const std::wstring& path,
+                              PSECURITY_DESCRIPTOR locked) {
+  RemovedFolder result{path, FolderRemoval::kBusy, L""};
+  {
+    // A first look, sharing everything, tells someone else's folder from a
+    // busy one even when its access list keeps SYSTEM from holding it.
+    ScopedFileHandle look = OpenObject(
+        path, READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll);
+    const std::optional<ObjectFacts> facts =
+        look ? QueryObject(look.Get()) : std::nullopt;
+    const std::optional<ObjectSecurity> security =
+        look ? ReadSecurity(look.Get()) : std::nullopt;
+    if (facts && (!facts->directory || facts->reparse_point)) {
+      result.outcome = FolderRemoval::kNotFolder;
+      return result;
+    }
+    if (security && !IsSystemOrAdministrators(security->owner)) {
+      result.outcome = FolderRemoval::kNotOurs;
+      result.owner = security->owner;
+      return result;
+    }
+  }
+  // Checked again on the handle that holds it, which nobody can swap.
+  ScopedFileHandle held = OpenObject(path, kHoldAccess, kHoldShare);
+  if (!held) return result;
+  const std::optional<ObjectFacts> facts = QueryObject(held.Get());
+  if (!facts || !facts->directory || facts->reparse_point) {
+    result.outcome = FolderRemoval::kNotFolder;
+    return result;
+  }
+  if (!SamePath(FinalPath(held.Get()), path)) return result;
+  const std::optional<ObjectSecurity> security = ReadSecurity(held.Get());
+  if (!security || !IsSystemOrAdministrators(security->owner)) {
+    result.outcome = FolderRemoval::kNotOurs;
+    result.owner = security ? security->owner : L"";
+    return result;
+  }
+  result.outcome = EmptyAndDelete(held.Get(), path, locked, 0);
+  return result;
+}
+
 }  // namespace
+
+std::vector<RemovedFolder> RemoveDataDirectories() {
+  std::vector<RemovedFolder> removed;
+  const std::wstring directory = DataDirectoryPath();
+  const ScopedLocalMemory<void> locked = DescriptorOf(kRemovalSddl);
+  if (directory.empty() || !locked) return removed;
+  const size_t slash = directory.find_last_of(L'\\');
+  const std::wstring parent = directory.substr(0, slash);
+  const std::wstring aside_prefix = directory.substr(slash + 1) + kAsideInfix;
+  // Every name is listed, so the aside folders' long names are compared,
+  // never a pattern that short names could match too.
+  WIN32_FIND_DATAW found{};
+  const std::wstring pattern = parent + L"\\*";
+  ScopedFindHandle search(Os().FindFirstFileW(pattern.c_str(), &found));
+  if (!search) return removed;
+  do {
+    const std::wstring name = found.cFileName;
+    const bool aside =
+        name.size() > aside_prefix.size() &&
+        SamePath(name.substr(0, aside_prefix.size()), aside_prefix);
+    if (aside || SamePath(parent + L"\\" + name, directory)) {
+      removed.push_back(RemoveOurFolder(parent + L"\\" + name, locked.Get()));
+    }
+  } while (Os().FindNextFileW(search.Get(), &found));
+  return removed;
+}
 
 std::wstring TunnelLogSddl(const std::wstring& user_sid) {
   return L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;" + user_sid + L")";

@@ -58,6 +58,28 @@ enum class DirectoryResult {
 DirectoryResult PrepareDataDirectory(const std::wstring& directory,
                                      const std::wstring& user_sid);
 
+// What the removal of the tunnel's data did with one folder.
+enum class FolderRemoval {
+  kRemoved,
+  kNotOurs,     // owned by someone but SYSTEM and the Administrators: kept
+  kNotFolder,   // a link or a file at the name: kept, nothing followed
+  kBusy,        // cannot be held (open elsewhere, moved, closed to us)
+  kIncomplete,  // some of what it held could not go, so it stays
+};
+
+struct RemovedFolder {
+  std::wstring path;
+  FolderRemoval outcome;
+  std::wstring owner;  // the SID of a folder kept as someone else's
+};
+
+// Deletes the data directory and every "VarnVPN.old-*" folder beside it that
+// SYSTEM or the Administrators own, with all they hold. Each folder is held
+// unshared and locked to SYSTEM and the Administrators while it is emptied;
+// a name inside it is deleted by handle, a link as the link itself. Returns
+// what happened to each folder found.
+std::vector<RemovedFolder> RemoveDataDirectories();
+
 // Deletes the configuration file, but only from the real data directory:
 // when the directory is a link, nothing is deleted.
 void DeleteConfigInDataDirectory();

@@ -125,11 +125,15 @@ bool GrantsOthersControl(const std::optional<std::vector<AccessEntry>>& dacl,
 }
 
 int RunInstallMode(const std::wstring& user_sid) {
+  return RunInstallModeFor(user_sid, ExecutablePath());
+}
+
+int RunInstallModeFor(const std::wstring& user_sid,
+                      const std::wstring& started_as) {
   if (user_sid.empty() || !IsValidSidString(user_sid)) return kInstallBadSid;
 
   const std::wstring data_directory = DataDirectoryPath();
   const std::wstring config_file = ConfigFilePath();
-  const std::wstring started_as = ExecutablePath();
   if (data_directory.empty() || config_file.empty() || started_as.empty()) {
     return kInstallNoPath;
   }

@@ -52,6 +52,12 @@ bool GrantsOthersControl(const std::optional<std::vector<AccessEntry>>& dacl,
 // Returns an InstallExitCode.
 int RunInstallMode(const std::wstring& user_sid);
 
+// RunInstallMode for the executable at `executable` instead of the running
+// one, with the same checks and exit codes: the package's grant runs from a
+// library that msiexec loaded, not from the installed executable.
+int RunInstallModeFor(const std::wstring& user_sid,
+                      const std::wstring& executable);
+
 // Deletes the configuration file (from the real data directory only), stops
 // the tunnel service, deletes the file again (a running tunnel may have held
 // it open) and deletes the service.

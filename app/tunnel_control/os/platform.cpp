@@ -20,6 +20,21 @@ NTSTATUS NTAPI LoadedNtOpenFile(PHANDLE handle, ACCESS_MASK access,
   return open(handle, access, attributes, status, share, options);
 }
 
+// wtsapi32.dll is no KnownDLL: bound at load time it could come from the
+// folder of the executable that runs elevated, so it is loaded from
+// System32 when first needed, and kept.
+BOOL WINAPI QueryUserTokenFromSystem32(ULONG session, PHANDLE token) {
+  static const HMODULE wtsapi32 =
+      ::LoadLibraryExW(L"wtsapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  const auto query = reinterpret_cast<decltype(&::WTSQueryUserToken)>(
+      wtsapi32 ? ::GetProcAddress(wtsapi32, "WTSQueryUserToken") : nullptr);
+  if (query == nullptr) {
+    if (::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return FALSE;
+  }
+  return query(session, token);
+}
+
 const Platform kRealPlatform = {
     ::OpenSCManagerW,
     ::OpenServiceW,
@@ -45,6 +60,8 @@ const Platform kRealPlatform = {
     ::GetTokenInformation,
     ::LookupAccountSidW,
     ::RtlGenRandom,
+    ::WTSGetActiveConsoleSessionId,
+    QueryUserTokenFromSystem32,
     ::GetCurrentProcess,
     ::CloseHandle,
     ::CreateDirectoryW,

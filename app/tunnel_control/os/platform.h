@@ -49,6 +49,10 @@ struct Platform {
   decltype(&::LookupAccountSidW) LookupAccountSidW;
   // SystemFunction036: random bytes without a crypto provider.
   decltype(&::RtlGenRandom) RtlGenRandom;
+  // The user signed in at the console (kernel32, wtsapi32): the package
+  // grants the tunnel to that user when asked for "*".
+  decltype(&::WTSGetActiveConsoleSessionId) WTSGetActiveConsoleSessionId;
+  decltype(&::WTSQueryUserToken) WTSQueryUserToken;
 
   // Processes, files, modules, memory and time (kernel32).
   decltype(&::GetCurrentProcess) GetCurrentProcess;

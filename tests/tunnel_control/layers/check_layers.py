@@ -27,7 +27,7 @@ ALLOWED = {
 }
 SDK_HEADERS = re.compile(
     r"#include <(windows|aclapi|dwmapi|ntsecapi|objbase|sddl|shellapi|"
-    r"shellscalingapi|shlobj|tlhelp32|winioctl|winres|winternl)\.h>")
+    r"shellscalingapi|shlobj|tlhelp32|winioctl|winres|winternl|wtsapi32)\.h>")
 QUOTED = re.compile(r'#include "([^"]+)"')
 
 

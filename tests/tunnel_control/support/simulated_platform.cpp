@@ -1029,7 +1029,8 @@ struct SimulatedPlatform::Impl {
     if (info_class != TokenUser || returned == nullptr) {
       return Fail(ERROR_INVALID_PARAMETER, FALSE);
     }
-    auto sid = ParseSid(s.user_.sid);
+    // A console user's token names its user; the process token ours.
+    auto sid = ParseSid(h->name.empty() ? s.user_.sid : h->name);
     if (!sid) return Fail(ERROR_INVALID_SID, FALSE);
     const DWORD needed = static_cast<DWORD>(sizeof(TOKEN_USER) + sid->size());
     *returned = needed;
@@ -1042,6 +1043,34 @@ struct SimulatedPlatform::Impl {
     std::memcpy(sid_bytes, sid->data(), sid->size());
     user->User.Sid = sid_bytes;
     user->User.Attributes = 0;
+    ::SetLastError(0);
+    return TRUE;
+  }
+
+  static DWORD WINAPI WTSGetActiveConsoleSessionId() {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("WTSGetActiveConsoleSessionId()");
+    return s.console_session;
+  }
+
+  static BOOL WINAPI WTSQueryUserToken(ULONG session, PHANDLE token) {
+    SimulatedPlatform& s = Sim();
+    std::lock_guard lock(s.mutex_);
+    s.Log("WTSQueryUserToken(" + std::to_string(session) + ")");
+    if (token == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    *token = nullptr;
+    if (DWORD e = s.NextFailure("WTSQueryUserToken")) return Fail(e, FALSE);
+    // Only LocalSystem holds SE_TCB_NAME (WTSQueryUserToken docs).
+    if (!s.user_.system) return Fail(ERROR_PRIVILEGE_NOT_HELD, FALSE);
+    if (session != s.console_session) {
+      return Fail(ERROR_CTX_WINSTATION_NOT_FOUND, FALSE);
+    }
+    // A session nobody is signed in to has no token (same docs).
+    if (!s.console_user) return Fail(ERROR_NO_TOKEN, FALSE);
+    HandleInfo info{Kind::kToken, TOKEN_ALL_ACCESS};
+    info.name = *s.console_user;
+    *token = s.NewHandle(info);
     ::SetLastError(0);
     return TRUE;
   }
@@ -1980,6 +2009,8 @@ struct SimulatedPlatform::Impl {
         GetTokenInformation,
         LookupAccountSidW,
         RtlGenRandom,
+        WTSGetActiveConsoleSessionId,
+        WTSQueryUserToken,
         GetCurrentProcess,
         CloseHandle,
         CreateDirectoryW,

@@ -304,6 +304,12 @@ class SimulatedPlatform {
     accounts_[sid] = use;
   }
 
+  // The session attached to the console (0xFFFFFFFF while one is being
+  // attached or detached) and the user signed in there, whose token
+  // WTSQueryUserToken hands to SYSTEM; none when nobody is signed in.
+  DWORD console_session = 1;
+  std::optional<std::wstring> console_user;
+
   // WriteFile writes at most this many bytes per call while set.
   void SetWriteLimit(std::optional<DWORD> limit) { write_limit_ = limit; }
 
