@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the bundle of one commit twice, from clean clones in two folders of
-# different names and depths, and compares every file of the two bundles and
-# the exe's debug file byte for byte. Exits 1 when any differ.
+# different names and depths, and compares every file of the two bundles, the
+# exe's debug file and the unsigned package byte for byte. Exits 1 when any
+# differ.
 #
 #   tools/check_reproducible.sh [COMMIT]    (default HEAD; JOBS=2)
 set -euo pipefail
@@ -15,7 +16,8 @@ build() {
   git -C "$1" checkout -q "$commit"
   echo "building $commit in $1"
   (cd "$1" && cmake --preset windows >/dev/null &&
-    cmake --build --preset windows -j "${JOBS:-2}" --target bundle >/dev/null)
+    cmake --build --preset windows -j "${JOBS:-2}" --target bundle msi \
+      >/dev/null)
 }
 first=$work/a
 second=$work/second/clone-of-varn
@@ -24,7 +26,7 @@ build "$second"
 
 different=0
 cd "$first/build/windows"
-for file in $(find bundle debug -type f | sort); do
+for file in $(find bundle debug package -type f | sort); do
   if cmp -s "$file" "$second/build/windows/$file"; then
     echo "same       $file  $(sha256sum "$file" | cut -c1-16)"
   else

@@ -12,6 +12,7 @@ packages=(
   binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-apps imagemagick python3
   msitools wixl python3-pefile osslsigncode openssl
+  python3-gi gir1.2-libmsi-1.0
 )
 
 missing=()

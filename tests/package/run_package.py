@@ -3,15 +3,18 @@
 
     run_package.py PACKAGE BUNDLE_DIR MAKE_MSI WINDRES
 
-On the host: the package's icon and file versions, a stand-in bundle refused
-unless asked for, and signing with a throwaway certificate authority. Under
+On the host: the package's icon and file versions, a stand-in or incomplete
+bundle refused unless asked for, two unsigned runs giving the same bytes,
+signing with a throwaway certificate authority, and a library its vendor
+signed keeping that signature alone. Under
 Wine, set to Windows 10: Windows 8.1 refused; silent install of the signed
 package; a repair that leaves a running tunnel alone; removal with the
 tunnel service running and its configuration file present; an upgrade from
 an older package built from the same bundle in a custom folder, which later
 packages keep, a rebuild of the same version over it, and the older package
 refused over the newer one; and the removal an upgrade makes of the old
-copy, which keeps the tunnel. Exits non-zero when any check fails.
+copy, which keeps the tunnel; the registry's Version throughout. Exits
+non-zero when any check fails.
 """
 
 import filecmp
@@ -35,6 +38,7 @@ CUSTOM_DIR = "Apps/Varn VPN"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 SERVICE_KEY = "HKLM\\System\\CurrentControlSet\\Services\\" + \
     wine_app.SERVICE_NAME
+PRODUCT_KEY = "HKLM\\Software\\Varn\\Varn VPN"
 # Wine hands exit codes on as a Unix status, which keeps the low byte.
 ERROR_INSTALL_FAILURE = 1603 & 0xFF
 
@@ -84,6 +88,13 @@ class Machine:
     def installed(self):
         """Returns the version of every registered copy of the app."""
         return [r.get("DisplayVersion") for r in self.registrations()]
+
+    def registry_version(self):
+        """The Version value detection rules read, or None."""
+        output = self.prefix.wine(["reg", "query", PRODUCT_KEY, "/v",
+                                   "Version"], capture=True).stdout
+        found = re.search(rb"Version\s+REG_SZ\s+(\S+)", output)
+        return found.group(1).decode() if found else None
 
     def tunnel_running(self):
         return b"RUNNING" in self.prefix.wine(
@@ -148,12 +159,50 @@ def make_certificates(work):
     return ca, cert, key
 
 
-def product_version(package):
+def package_property(package, name):
     properties = subprocess.run(["msiinfo", "export", package, "Property"],
-                                capture_output=True, text=True,
-                                check=True).stdout
-    found = re.search(r"^ProductVersion\t(\S+)", properties, re.M)
+                                capture_output=True, text=True).stdout
+    found = re.search(rf"^{name}\t(\S+)", properties, re.M)
     return found.group(1) if found else None
+
+
+def product_version(package):
+    return package_property(package, "ProductVersion")
+
+
+def product_code(package):
+    return package_property(package, "ProductCode")
+
+
+def check_vendor_signature(checks, build, bundle, ca, work):
+    """A tunnel.dll its vendor signed comes out of our signing unchanged."""
+    vendor = os.path.join(work, "vendor")
+    os.makedirs(vendor)
+    vendor_ca, vendor_cert, vendor_key = make_certificates(vendor)
+    source = os.path.join(vendor, "bundle")
+    shutil.copytree(bundle, source)
+    library = os.path.join(source, "tunnel.dll")
+    subprocess.run(["osslsigncode", "sign", "-h", "sha256", "-certs",
+                    vendor_cert, "-key", vendor_key, "-in", library, "-out",
+                    library + ".signed"], capture_output=True, check=True)
+    os.replace(library + ".signed", library)
+    package, output = build("vendor_signed", "--sign-cert",
+                            os.path.join(work, "sign.pem"), "--sign-key",
+                            os.path.join(work, "sign.key"), "--sign-ca", ca,
+                            source=source)
+    extracted = os.path.join(vendor, "extracted")
+    subprocess.run(["msiextract", "-C", extracted, package],
+                   capture_output=True)
+    folder = os.path.join(extracted, "Varn VPN")
+    packaged = os.path.join(folder, "tunnel.dll")
+    checks.expect(os.path.isfile(packaged) and
+                  filecmp.cmp(library, packaged, shallow=False) and
+                  signed(packaged, vendor_ca) and not signed(packaged, ca),
+                  "a library its vendor signed keeps that signature alone")
+    checks.expect(any("tunnel.dll" in line for line in output[:-1]),
+                  "and the output says so")
+    checks.expect(signed(os.path.join(folder, "flutter_windows.dll"), ca),
+                  "the unsigned libraries beside it get ours")
 
 
 def exe_version(exe, windres):
@@ -167,12 +216,36 @@ def check_on_host(checks, package, bundle, make_msi, windres, work):
     """The package's contents, and signing: returns the signed package and
     the authority's certificate file."""
     print("package contents and signing:")
-    refused = os.path.join(work, "refused")
-    code = subprocess.run([sys.executable, make_msi, "--bundle", bundle,
-                           "--output-dir", refused],
-                          capture_output=True).returncode
-    checks.expect(code != 0 and not os.path.exists(refused),
-                  "a stand-in bundle is refused unless asked for")
+    incomplete = os.path.join(work, "incomplete")
+    shutil.copytree(bundle, incomplete)
+    for name in ("tunnel.dll", "data/app.so"):
+        os.remove(os.path.join(incomplete, name))
+    # (bundle, what the one line of refusal must name)
+    for refused_bundle, named in [(bundle, ["stand-in"]),
+                                  (incomplete, ["tunnel.dll",
+                                                "data\\app.so"])]:
+        refused = os.path.join(work, "refused")
+        result = subprocess.run([sys.executable, make_msi, "--bundle",
+                                 refused_bundle, "--output-dir", refused],
+                                capture_output=True, text=True)
+        line = result.stderr.strip()
+        checks.expect(result.returncode != 0 and
+                      not os.path.exists(refused) and "\n" not in line and
+                      all(n in line for n in named),
+                      f"without --stand-ins refused: {line}")
+
+    def build(folder, *options, source=bundle):
+        """Packages `source` into work/folder: returns (path, output)."""
+        output = subprocess.run(
+            [sys.executable, make_msi, "--bundle", source, "--output-dir",
+             os.path.join(work, folder), "--stand-ins"] + list(options),
+            capture_output=True, text=True).stdout.strip().splitlines()
+        return (output or [""])[-1], output
+
+    first, second = build("unsigned1")[0], build("unsigned2")[0]
+    checks.expect(os.path.isfile(first) and filecmp.cmp(first, second,
+                                                        shallow=False),
+                  "two unsigned runs give the same package")
     icon = subprocess.run(["msiinfo", "extract", package,
                            "Icon.VarnVpnIcon"], capture_output=True).stdout
     checks.expect(icon[:4] == b"\0\0\1\0" and len(icon) < 100_000,
@@ -185,13 +258,14 @@ def check_on_host(checks, package, bundle, make_msi, windres, work):
                   "the exe's version in the File table")
 
     ca, cert, key = make_certificates(work)
-    signed_package = subprocess.run(
-        [sys.executable, make_msi, "--bundle", bundle, "--output-dir",
-         os.path.join(work, "signed"), "--stand-ins", "--sign-cert", cert,
-         "--sign-key", key, "--sign-ca", ca],
-        capture_output=True, text=True).stdout.strip()
+    ours = ["--sign-cert", cert, "--sign-key", key, "--sign-ca", ca]
+    signed_package = build("signed", *ours)[0]
     checks.expect(signed(signed_package, ca),
                   "the signed package's signature verifies")
+    codes = [product_code(p) for p in (first, signed_package)]
+    checks.expect(None not in codes and codes[0] != codes[1],
+                  f"signed and unsigned are two products ({codes})")
+    check_vendor_signature(checks, build, bundle, ca, work)
     with open(signed_package, "rb") as file:
         data = bytearray(file.read())
     data[data.find(b"MSCF") + 300] ^= 0xFF  # in the files' cabinet
@@ -217,8 +291,10 @@ def check_install(checks, machine, package, bundle, windres, ca):
     checks.expect(same_files(bundle, machine.app_dir, ca),
                   "the whole bundle under Program Files\\Varn VPN, signed")
     checks.expect(os.path.isfile(machine.shortcut()), "Start-menu shortcut")
-    checks.expect(machine.installed() == [version],
-                  f"registered once as {PRODUCT_NAME} {version}")
+    checks.expect(machine.installed() == [version] and
+                  machine.registry_version() == version,
+                  f"registered once as {PRODUCT_NAME} {version}, and "
+                  f"Version {machine.registry_version()} under {PRODUCT_KEY}")
     entry = (machine.registrations() or [{}])[0]
     checks.expect(entry.get("InstallLocation") == machine.prefix.windows_path(
         machine.app_dir) + "\\" and entry.get("HelpLink") and
@@ -264,7 +340,9 @@ def check_uninstall(checks, machine, package):
                         "the installed files"),
                        (not os.path.exists(machine.shortcut()),
                         "the shortcut"),
-                       (machine.installed() == [], "the registration")]:
+                       (machine.installed() == [], "the registration"),
+                       (machine.registry_version() is None,
+                        "the registry's Version")]:
         checks.expect(gone, what + " gone")
     checks.expect(os.path.isdir(machine.data_dir), "the data directory stays")
 
@@ -273,16 +351,22 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
     print("upgrade, downgrade, and the removal an upgrade makes:")
     version = product_version(package)
 
-    def build(folder, version):
+    def build(folder, version, source=bundle):
         return subprocess.run(
-            [sys.executable, make_msi, "--bundle", bundle, "--output-dir",
+            [sys.executable, make_msi, "--bundle", source, "--output-dir",
              os.path.join(machine.work, folder), "--version", version,
              "--stand-ins"],
-            capture_output=True, text=True, check=True).stdout.strip()
+            capture_output=True, text=True,
+            check=True).stdout.strip().splitlines()[-1]
     older = build("older", OLDER_VERSION)
-    # Each build gets a product code of its own, so a rebuild of the same
-    # version is another product to the installer.
-    rebuilt = build("rebuilt", version)
+    # A rebuild of the same version with one file changed is another product
+    # to the installer.
+    changed = os.path.join(machine.work, "changed_bundle")
+    shutil.copytree(bundle, changed)
+    with open(os.path.join(changed, "data", "flutter_assets",
+                           "AssetManifest.json"), "a") as out:
+        out.write("\n")
+    rebuilt = build("rebuilt", version, changed)
     checks.expect(tuple(map(int, version.split("."))) > (0, 0, 1),
                   f"{version} is above {OLDER_VERSION}")
 
@@ -291,7 +375,8 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
     machine.app_dir = machine.prefix.drive_c(CUSTOM_DIR)
     machine.msiexec("/i", older, "install_older", "INSTALLDIR=" +
                     machine.prefix.windows_path(machine.app_dir))
-    checks.expect(machine.installed() == [OLDER_VERSION],
+    checks.expect(machine.installed() == [OLDER_VERSION] and
+                  machine.registry_version() == OLDER_VERSION,
                   f"{OLDER_VERSION} installed in C:\\{CUSTOM_DIR}")
     code = machine.msiexec("/i", package, "upgrade")
     checks.expect(code == 0 and same_files(bundle, machine.app_dir),
@@ -300,6 +385,9 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
     checks.expect(machine.installed() == [version] and location == [
         machine.prefix.windows_path(machine.app_dir) + "\\"],
         f"one installed copy, {version}, in the same folder ({location})")
+    checks.expect(machine.registry_version() == version,
+                  f"the upgrade writes Version {version} "
+                  f"(got {machine.registry_version()})")
     code = machine.msiexec("/i", rebuilt, "rebuilt")
     checks.expect(code == 0 and machine.installed() == [version],
                   f"a rebuilt {version} replaces it (got {code}, "
@@ -309,7 +397,7 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
     checks.expect(code & 0xFF == ERROR_INSTALL_FAILURE,
                   f"the older package refuses to install (got {code})")
     checks.expect(machine.installed() == [version] and
-                  same_files(bundle, machine.app_dir),
+                  same_files(changed, machine.app_dir),
                   f"{version} stays installed")
 
     # Windows removes the old copy in an upgrade with UPGRADINGPRODUCTCODE
