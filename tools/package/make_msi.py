@@ -230,7 +230,8 @@ def missing_production_files(bundle, files):
     """The files of PRODUCTION_FILES the bundle lacks (a folder: lacks a
     file in it), compared as Windows compares names."""
     present = {f.lower() for f in files}
-    folders = {f.lower().rsplit("/", 1)[0] + "/" for f in files}
+    folders = {f[:end + 1] for f in present
+               for end, c in enumerate(f) if c == "/"}
     return [name for name in PRODUCTION_FILES
             if name.lower() not in (folders if name.endswith("/")
                                     else present)]
