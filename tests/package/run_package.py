@@ -199,10 +199,21 @@ def check_vendor_signature(checks, build, bundle, ca, work):
                   filecmp.cmp(library, packaged, shallow=False) and
                   signed(packaged, vendor_ca) and not signed(packaged, ca),
                   "a library its vendor signed keeps that signature alone")
-    checks.expect(any("tunnel.dll" in line for line in output[:-1]),
+    checks.expect("tunnel.dll is signed already" in output.stdout,
                   "and the output says so")
     checks.expect(signed(os.path.join(folder, "flutter_windows.dll"), ca),
                   "the unsigned libraries beside it get ours")
+    with open(library, "r+b") as file:
+        file.seek(0x400)  # the first section's code or data
+        byte = file.read(1)
+        file.seek(0x400)
+        file.write(bytes([byte[0] ^ 0xFF]))
+    _, output = build("vendor_changed", "--sign-cert",
+                      os.path.join(work, "sign.pem"), "--sign-key",
+                      os.path.join(work, "sign.key"), source=source)
+    checks.expect(output.returncode != 0 and "tunnel.dll" in output.stderr,
+                  "a signed library changed since is refused: "
+                  f"{output.stderr.strip()}")
 
 
 def exe_version(exe, windres):
@@ -235,12 +246,13 @@ def check_on_host(checks, package, bundle, make_msi, windres, work):
                       f"without --stand-ins refused: {line}")
 
     def build(folder, *options, source=bundle):
-        """Packages `source` into work/folder: returns (path, output)."""
-        output = subprocess.run(
+        """Packages `source` into work/folder: returns the package's path
+        (the last line of output) and make_msi's outcome."""
+        result = subprocess.run(
             [sys.executable, make_msi, "--bundle", source, "--output-dir",
              os.path.join(work, folder), "--stand-ins"] + list(options),
-            capture_output=True, text=True).stdout.strip().splitlines()
-        return (output or [""])[-1], output
+            capture_output=True, text=True)
+        return (result.stdout.strip().splitlines() or [""])[-1], result
 
     first, second = build("unsigned1")[0], build("unsigned2")[0]
     checks.expect(os.path.isfile(first) and filecmp.cmp(first, second,

@@ -287,12 +287,24 @@ def authenticode_signed(path):
     return entry.VirtualAddress != 0 and entry.Size != 0
 
 
+def signature_matches(path):
+    """Whether the file's signature is of its bytes as they are, whoever
+    issued its certificate."""
+    result = subprocess.run(["osslsigncode", "verify", "-in", path],
+                            capture_output=True, text=True)
+    return "MISMATCH" not in result.stdout + result.stderr
+
+
 def sign_bundle(signer, staged, files):
     """Signs the copy's PE files; one signed already (by its vendor) stays
-    as it is, so it keeps the vendor's name and time stamp."""
+    as it is, so it keeps the vendor's name and time stamp. One changed
+    since it was signed is refused: ours would hide the change."""
     for relative in filter(is_pe, files):
         path = os.path.join(staged, relative)
         if authenticode_signed(path):
+            if not signature_matches(path):
+                sys.exit(f"make_msi: {relative} was changed after it was "
+                         "signed: its signature does not match it")
             print(f"make_msi: {relative} is signed already: kept as it is")
         else:
             signer.sign(path)
