@@ -174,8 +174,9 @@ def product_code(package):
     return package_property(package, "ProductCode")
 
 
-def check_vendor_signature(checks, build, bundle, ca, work):
-    """A tunnel.dll its vendor signed comes out of our signing unchanged."""
+def check_vendor_signature(checks, build, bundle, ours, work):
+    """A tunnel.dll its vendor signed comes out of our signing unchanged;
+    one changed after its signing is refused."""
     vendor = os.path.join(work, "vendor")
     os.makedirs(vendor)
     vendor_ca, vendor_cert, vendor_key = make_certificates(vendor)
@@ -186,10 +187,8 @@ def check_vendor_signature(checks, build, bundle, ca, work):
                     vendor_cert, "-key", vendor_key, "-in", library, "-out",
                     library + ".signed"], capture_output=True, check=True)
     os.replace(library + ".signed", library)
-    package, output = build("vendor_signed", "--sign-cert",
-                            os.path.join(work, "sign.pem"), "--sign-key",
-                            os.path.join(work, "sign.key"), "--sign-ca", ca,
-                            source=source)
+    package, output = build("vendor_signed", *ours, source=source)
+    ca = ours[-1]
     extracted = os.path.join(vendor, "extracted")
     subprocess.run(["msiextract", "-C", extracted, package],
                    capture_output=True)
@@ -197,9 +196,9 @@ def check_vendor_signature(checks, build, bundle, ca, work):
     packaged = os.path.join(folder, "tunnel.dll")
     checks.expect(os.path.isfile(packaged) and
                   filecmp.cmp(library, packaged, shallow=False) and
-                  signed(packaged, vendor_ca) and not signed(packaged, ca),
-                  "a library its vendor signed keeps that signature alone")
-    checks.expect("tunnel.dll is signed already" in output.stdout,
+                  signed(packaged, vendor_ca) and not signed(packaged, ca)
+                  and "tunnel.dll is signed already" in output.stdout,
+                  "a library its vendor signed keeps that signature alone, "
                   "and the output says so")
     checks.expect(signed(os.path.join(folder, "flutter_windows.dll"), ca),
                   "the unsigned libraries beside it get ours")
@@ -208,9 +207,7 @@ def check_vendor_signature(checks, build, bundle, ca, work):
         byte = file.read(1)
         file.seek(0x400)
         file.write(bytes([byte[0] ^ 0xFF]))
-    _, output = build("vendor_changed", "--sign-cert",
-                      os.path.join(work, "sign.pem"), "--sign-key",
-                      os.path.join(work, "sign.key"), source=source)
+    _, output = build("vendor_changed", *ours, source=source)
     checks.expect(output.returncode != 0 and "tunnel.dll" in output.stderr,
                   "a signed library changed since is refused: "
                   f"{output.stderr.strip()}")
@@ -277,7 +274,7 @@ def check_on_host(checks, package, bundle, make_msi, windres, work):
     codes = [product_code(p) for p in (first, signed_package)]
     checks.expect(None not in codes and codes[0] != codes[1],
                   f"signed and unsigned are two products ({codes})")
-    check_vendor_signature(checks, build, bundle, ca, work)
+    check_vendor_signature(checks, build, bundle, ours, work)
     with open(signed_package, "rb") as file:
         data = bytearray(file.read())
     data[data.find(b"MSCF") + 300] ^= 0xFF  # in the files' cabinet
