@@ -25,8 +25,8 @@ options pass through to osslsigncode; with a PKCS#11 module, --sign-key is
 the key's PKCS#11 URI.
 
 One bundle and version give the same unsigned package, byte for byte: the
-product and package codes derive from its contents and the summary's times
-are fixed (SOURCE_DATE_EPOCH, or 1970).
+product and package codes derive from its contents, and the summary's and
+the packaged files' times are fixed (SOURCE_DATE_EPOCH, or 1980).
 
 The bundle's file list varies with the UI build's data tree, so the
 components of every file but the exe are generated here and compiled by
@@ -75,6 +75,8 @@ PRODUCTION_FILES = (
 # wixl's codes are random and its times the clock's: the package gets these
 # in their place, then codes derived from its contents.
 PLACEHOLDER_CODE = "{00000000-0000-0000-0000-000000000000}"
+# The cabinet keeps each file's time as a DOS date, which starts in 1980.
+DOS_EPOCH = 315532800
 
 
 def is_pe(name):
@@ -252,10 +254,28 @@ def content_code(path):
     return "{" + str(code).upper() + "}"
 
 
+def fixed_time():
+    """The time a package states, in seconds since 1970, in UTC."""
+    return max(int(os.environ.get("SOURCE_DATE_EPOCH", DOS_EPOCH)),
+               DOS_EPOCH)
+
+
+def stage(bundle, staged, signer):
+    """Copies the bundle for wixl, signs the copy, and dates every file
+    fixed_time(): the cabinet keeps the files' times, and a build's times
+    differ from another's."""
+    shutil.copytree(bundle, staged)
+    if signer:
+        sign_bundle(signer, staged, bundle_files(staged))
+    for folder, _, names in os.walk(staged):
+        for name in names:
+            os.utime(os.path.join(folder, name),
+                     (fixed_time(), fixed_time()))
+
+
 def set_summary(package, package_code):
-    """Fixes the summary's times (SOURCE_DATE_EPOCH, or 1970) and sets the
-    package code."""
-    seconds = int(os.environ.get("SOURCE_DATE_EPOCH", "0"))
+    """Fixes the summary's times and sets the package code."""
+    seconds = fixed_time()
     filetime = (seconds + 11644473600) * 10_000_000  # from 1601, in 100 ns
     database = Libmsi.Database.new(package, Libmsi.DbFlags.TRANSACT, None)
     summary = Libmsi.SummaryInfo.new(database, 20)
@@ -410,11 +430,7 @@ def main():
     signer = Signer(args) if args.sign else None
     with tempfile.TemporaryDirectory(prefix="varn-msi-") as work:
         staged = os.path.join(work, "bundle")
-        if signer:
-            shutil.copytree(bundle, staged)
-            sign_bundle(signer, staged, files)
-        else:
-            os.symlink(bundle, staged)
+        stage(bundle, staged, signer)
         run([sys.executable, os.path.join(HERE, "..", "make_icon.py"),
              os.path.join(work, "varn_vpn.ico")])
         fragment = os.path.join(work, "bundle_files.wxs")
@@ -427,7 +443,7 @@ def main():
              "-D", f"ProductName={args.product}",
              "-D", f"HelpLink={HELP_LINK}", "-D", f"AboutLink={ABOUT_LINK}",
              "-o", package, os.path.join(HERE, "varn_vpn.wxs"), fragment],
-            cwd=work)
+            cwd=work, env=dict(os.environ, TZ="UTC0"))  # files' times
         for query in table_fixes(package, versions):
             run(["msibuild", package, "-q", query], quiet=True)
         make_reproducible(package)
