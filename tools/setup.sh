@@ -13,6 +13,7 @@ packages=(
   wine wine64 xvfb xauth x11-apps imagemagick python3
   msitools wixl python3-pefile osslsigncode openssl
   samba python3-samba libuid-wrapper libnss-wrapper libsocket-wrapper
+  python3-gi gir1.2-libmsi-1.0
 )
 
 missing=()

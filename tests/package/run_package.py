@@ -3,8 +3,10 @@
 
     run_package.py PACKAGE BUNDLE_DIR ACTIONS_DLL MAKE_MSI WINDRES
 
-On the host: the package's icon and file versions, a stand-in bundle refused
-unless asked for, and signing with a throwaway certificate authority. Under
+On the host: the package's icon and file versions, a stand-in or incomplete
+bundle refused unless asked for, two unsigned runs giving the same bytes,
+signing with a throwaway certificate authority, and a library its vendor
+signed keeping that signature alone. Under
 Wine, set to Windows 10: Windows 8.1 refused; silent install of the signed
 package; a repair that leaves a running tunnel alone; removal with the
 tunnel service running and its configuration file present, the removal step
@@ -17,7 +19,7 @@ old copy, which keeps the tunnel; then managed deployment: TUNNELUSER and
 REMOVEDATA secure, a TUNNELUSER the installer mode refuses failing the
 install with nothing left, a running tunnel running again after an upgrade,
 and REMOVEDATA=1 judging only the data directory and the aside folders.
-Exits non-zero when any check fails.
+The registry's Version throughout. Exits non-zero when any check fails.
 """
 
 import filecmp
@@ -43,6 +45,7 @@ LOG_PREFIX = "Varn VPN: "
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 SERVICE_KEY = "HKLM\\System\\CurrentControlSet\\Services\\" + \
     wine_app.SERVICE_NAME
+PRODUCT_KEY = "HKLM\\Software\\Varn\\Varn VPN"
 # Wine hands exit codes on as a Unix status, which keeps the low byte.
 ERROR_INSTALL_FAILURE = 1603 & 0xFF
 
@@ -103,6 +106,13 @@ class Machine:
     def installed(self):
         """Returns the version of every registered copy of the app."""
         return [r.get("DisplayVersion") for r in self.registrations()]
+
+    def registry_version(self):
+        """The Version value detection rules read, or None."""
+        output = self.prefix.wine(["reg", "query", PRODUCT_KEY, "/v",
+                                   "Version"], capture=True).stdout
+        found = re.search(rb"Version\s+REG_SZ\s+(\S+)", output)
+        return found.group(1).decode() if found else None
 
     def tunnel_running(self):
         return b"RUNNING" in self.prefix.wine(
@@ -177,12 +187,58 @@ def make_certificates(work):
     return ca, cert, key
 
 
-def product_version(package):
+def package_property(package, name):
     properties = subprocess.run(["msiinfo", "export", package, "Property"],
-                                capture_output=True, text=True,
-                                check=True).stdout
-    found = re.search(r"^ProductVersion\t(\S+)", properties, re.M)
+                                capture_output=True, text=True).stdout
+    found = re.search(rf"^{name}\t(\S+)", properties, re.M)
     return found.group(1) if found else None
+
+
+def product_version(package):
+    return package_property(package, "ProductVersion")
+
+
+def product_code(package):
+    return package_property(package, "ProductCode")
+
+
+def check_vendor_signature(checks, build, bundle, ours, work):
+    """A tunnel.dll its vendor signed comes out of our signing unchanged;
+    one changed after its signing is refused."""
+    vendor = os.path.join(work, "vendor")
+    os.makedirs(vendor)
+    vendor_ca, vendor_cert, vendor_key = make_certificates(vendor)
+    source = os.path.join(vendor, "bundle")
+    shutil.copytree(bundle, source)
+    library = os.path.join(source, "tunnel.dll")
+    subprocess.run(["osslsigncode", "sign", "-h", "sha256", "-certs",
+                    vendor_cert, "-key", vendor_key, "-in", library, "-out",
+                    library + ".signed"], capture_output=True, check=True)
+    os.replace(library + ".signed", library)
+    package, output = build("vendor_signed", *ours, source=source)
+    ca = ours[-1]
+    extracted = os.path.join(vendor, "extracted")
+    subprocess.run(["msiextract", "-C", extracted, package],
+                   capture_output=True)
+    folder = os.path.join(extracted, "Varn VPN")
+    packaged = os.path.join(folder, "tunnel.dll")
+    checks.expect(os.path.isfile(packaged) and
+                  filecmp.cmp(library, packaged, shallow=False) and
+                  signed(packaged, vendor_ca) and not signed(packaged, ca)
+                  and "tunnel.dll is signed already" in output.stdout,
+                  "a library its vendor signed keeps that signature alone, "
+                  "and the output says so")
+    checks.expect(signed(os.path.join(folder, "flutter_windows.dll"), ca),
+                  "the unsigned libraries beside it get ours")
+    with open(library, "r+b") as file:
+        file.seek(0x400)  # the first section's code or data
+        byte = file.read(1)
+        file.seek(0x400)
+        file.write(bytes([byte[0] ^ 0xFF]))
+    _, output = build("vendor_changed", *ours, source=source)
+    checks.expect(output.returncode != 0 and "tunnel.dll" in output.stderr,
+                  "a signed library changed since is refused: "
+                  f"{output.stderr.strip()}")
 
 
 def exe_version(exe, windres):
@@ -196,12 +252,46 @@ def check_on_host(checks, package, bundle, make_msi, windres, work):
     """The package's contents, and signing: returns the signed package and
     the authority's certificate file."""
     print("package contents and signing:")
-    refused = os.path.join(work, "refused")
-    code = subprocess.run(make_msi + ["--bundle", bundle, "--output-dir",
-                                      refused],
-                          capture_output=True).returncode
-    checks.expect(code != 0 and not os.path.exists(refused),
-                  "a stand-in bundle is refused unless asked for")
+    incomplete = os.path.join(work, "incomplete")
+    shutil.copytree(bundle, incomplete)
+    for name in ("tunnel.dll", "data/app.so"):
+        os.remove(os.path.join(incomplete, name))
+    # (bundle, what the one line of refusal must name)
+    for refused_bundle, named in [(bundle, ["stand-in"]),
+                                  (incomplete, ["tunnel.dll",
+                                                "data\\app.so"])]:
+        refused = os.path.join(work, "refused")
+        result = subprocess.run(make_msi + ["--bundle", refused_bundle,
+                                            "--output-dir", refused],
+                                capture_output=True, text=True)
+        line = result.stderr.strip()
+        checks.expect(result.returncode != 0 and
+                      not os.path.exists(refused) and "\n" not in line and
+                      all(n in line for n in named),
+                      f"without --stand-ins refused: {line}")
+
+    def build(folder, *options, source=bundle):
+        """Packages `source` into work/folder: returns the package's path
+        (the last line of output) and make_msi's outcome."""
+        result = subprocess.run(
+            make_msi + ["--bundle", source, "--output-dir",
+                        os.path.join(work, folder), "--stand-ins"] +
+            list(options),
+            capture_output=True, text=True)
+        return (result.stdout.strip().splitlines() or [""])[-1], result
+
+    # The second run as another clone's build would make it: the same
+    # files, built at another time.
+    redated = os.path.join(work, "redated")
+    shutil.copytree(bundle, redated)
+    for folder, _, names in os.walk(redated):
+        for name in names:
+            os.utime(os.path.join(folder, name), (86400 * 365 * 40,) * 2)
+    first, second = build("unsigned1")[0], build("unsigned2",
+                                                   source=redated)[0]
+    checks.expect(os.path.isfile(first) and filecmp.cmp(first, second,
+                                                        shallow=False),
+                  "two unsigned runs give the same package")
     icon = subprocess.run(["msiinfo", "extract", package,
                            "Icon.VarnVpnIcon"], capture_output=True).stdout
     checks.expect(icon[:4] == b"\0\0\1\0" and len(icon) < 100_000,
@@ -214,13 +304,14 @@ def check_on_host(checks, package, bundle, make_msi, windres, work):
                   "the exe's version in the File table")
 
     ca, cert, key = make_certificates(work)
-    signed_package = subprocess.run(
-        make_msi + ["--bundle", bundle, "--output-dir",
-                    os.path.join(work, "signed"), "--stand-ins",
-                    "--sign-cert", cert, "--sign-key", key, "--sign-ca", ca],
-        capture_output=True, text=True).stdout.strip()
+    ours = ["--sign-cert", cert, "--sign-key", key, "--sign-ca", ca]
+    signed_package = build("signed", *ours)[0]
     checks.expect(signed(signed_package, ca),
                   "the signed package's signature verifies")
+    codes = [product_code(p) for p in (first, signed_package)]
+    checks.expect(None not in codes and codes[0] != codes[1],
+                  f"signed and unsigned are two products ({codes})")
+    check_vendor_signature(checks, build, bundle, ours, work)
     actions = os.path.join(work, "actions.dll")
     with open(actions, "wb") as out:
         out.write(subprocess.run(["msiinfo", "extract", signed_package,
@@ -265,8 +356,10 @@ def check_install(checks, machine, package, bundle, windres, ca):
     checks.expect(same_files(bundle, machine.app_dir, ca),
                   "the whole bundle under Program Files\\Varn VPN, signed")
     checks.expect(os.path.isfile(machine.shortcut()), "Start-menu shortcut")
-    checks.expect(machine.installed() == [version],
-                  f"registered once as {PRODUCT_NAME} {version}")
+    checks.expect(machine.installed() == [version] and
+                  machine.registry_version() == version,
+                  f"registered once as {PRODUCT_NAME} {version}, and "
+                  f"Version {machine.registry_version()} under {PRODUCT_KEY}")
     checks.expect(machine.log("install").count(
         LOG_PREFIX + "the install folder ") == 2,
         "the custom-action library checked the default folder twice")
@@ -318,7 +411,9 @@ def check_uninstall(checks, machine, package):
                         "the installed files"),
                        (not os.path.exists(machine.shortcut()),
                         "the shortcut"),
-                       (machine.installed() == [], "the registration")]:
+                       (machine.installed() == [], "the registration"),
+                       (machine.registry_version() is None,
+                        "the registry's Version")]:
         checks.expect(gone, what + " gone")
     checks.expect(os.path.isdir(machine.data_dir), "the data directory stays")
 
@@ -327,21 +422,28 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
     print("upgrade, downgrade, and the removal an upgrade makes:")
     version = product_version(package)
 
-    def build(folder, version):
+    def build(folder, version, source=bundle):
         return subprocess.run(
-            make_msi + ["--bundle", bundle, "--output-dir",
+            make_msi + ["--bundle", source, "--output-dir",
                         os.path.join(machine.work, folder), "--version",
                         version, "--stand-ins"],
-            capture_output=True, text=True, check=True).stdout.strip()
+            capture_output=True, text=True,
+            check=True).stdout.strip().splitlines()[-1]
     older = build("older", OLDER_VERSION)
-    # Each build gets a product code of its own, so a rebuild of the same
-    # version is another product to the installer.
-    rebuilt = build("rebuilt", version)
+    # A rebuild of the same version with one file changed is another product
+    # to the installer.
+    changed = os.path.join(machine.work, "changed_bundle")
+    shutil.copytree(bundle, changed)
+    with open(os.path.join(changed, "data", "flutter_assets",
+                           "AssetManifest.json"), "a") as out:
+        out.write("\n")
+    rebuilt = build("rebuilt", version, changed)
     checks.expect(tuple(map(int, version.split("."))) > (0, 0, 1),
                   f"{version} is above {OLDER_VERSION}")
 
     machine.msiexec("/i", older, "install_older")
-    checks.expect(machine.installed() == [OLDER_VERSION],
+    checks.expect(machine.installed() == [OLDER_VERSION] and
+                  machine.registry_version() == OLDER_VERSION,
                   f"{OLDER_VERSION} installed")
     code = machine.msiexec("/i", package, "upgrade")
     checks.expect(code == 0 and same_files(bundle, machine.app_dir),
@@ -350,6 +452,9 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
     checks.expect(machine.installed() == [version] and location == [
         machine.prefix.windows_path(machine.app_dir) + "\\"],
         f"one installed copy, {version}, in the same folder ({location})")
+    checks.expect(machine.registry_version() == version,
+                  f"the upgrade writes Version {version} "
+                  f"(got {machine.registry_version()})")
     code = machine.msiexec("/i", rebuilt, "rebuilt")
     checks.expect(code == 0 and machine.installed() == [version],
                   f"a rebuilt {version} replaces it (got {code}, "
@@ -359,7 +464,7 @@ def check_upgrade(checks, machine, package, bundle, make_msi):
     checks.expect(code & 0xFF == ERROR_INSTALL_FAILURE,
                   f"the older package refuses to install (got {code})")
     checks.expect(machine.installed() == [version] and
-                  same_files(bundle, machine.app_dir),
+                  same_files(changed, machine.app_dir),
                   f"{version} stays installed")
 
     # Windows removes the old copy in an upgrade with UPGRADINGPRODUCTCODE

@@ -16,7 +16,7 @@ overrides it (the tests build an older package that way).
 A bundle holding our stand-in libraries (any of its PE files exports or
 imports a StandIn function) is packaged only with --stand-ins, and then both
 the file name (VarnVPN-<version>-x64-stand-ins.msi) and the product name say
-so.
+so. Without --stand-ins the bundle must be complete (PRODUCTION_FILES).
 
 The package's privileged steps run from its own custom-action library
 (--actions, varn_vpn_actions.dll of the windows build), which goes into the
@@ -24,16 +24,21 @@ Binary table, never from an installed file someone could have replaced.
 Signing signs a copy of it like the bundle's files.
 
 Signing, when a certificate and key are given, signs every PE file of a
-copy of the bundle, packages that copy, signs the package and verifies the
+copy of the bundle that carries no signature yet (a vendor's stays, and
+stdout says so), packages that copy, signs the package and verifies the
 package's signature (against --sign-ca, or the system's certificates). The
 options pass through to osslsigncode; with a PKCS#11 module, --sign-key is
 the key's PKCS#11 URI.
+
+One bundle and version give the same unsigned package, byte for byte: the
+product and package codes derive from its contents, and the summary's and
+the packaged files' times are fixed (SOURCE_DATE_EPOCH, or 1980).
 
 The bundle's file list varies with the UI build's data tree, so the
 components of every file but the exe are generated here and compiled by
 wixl together with varn_vpn.wxs; what wixl cannot write (file versions, the
 install folder's permissions) is added to the package afterwards with
-msibuild. Needs Debian's python3-pefile.
+msibuild. Needs Debian's python3-pefile and gir1.2-libmsi-1.0.
 """
 
 import argparse
@@ -44,9 +49,15 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import uuid
 from xml.sax.saxutils import quoteattr
 
+import gi
+
 import pefile
+
+gi.require_version("Libmsi", "1.0")
+from gi.repository import Libmsi  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 EXE = "varn_vpn.exe"
@@ -64,6 +75,17 @@ INSTALL_DIR_SDDL = (
     "O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
     "(A;OICI;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-"
     "2271478464)(A;OICI;0x1200a9;;;BU)")
+# What a production bundle cannot run without: the UI engine, the plug-ins
+# it registers, the tunnel library and the engine's data.
+PRODUCTION_FILES = (
+    "flutter_windows.dll", "app_links_plugin.dll", "share_plus_plugin.dll",
+    "url_launcher_windows_plugin.dll", "wireguard_flutter_plugin.dll",
+    "tunnel.dll", "data/icudtl.dat", "data/app.so", "data/flutter_assets/")
+# wixl's codes are random and its times the clock's: the package gets these
+# in their place, then codes derived from its contents.
+PLACEHOLDER_CODE = "{00000000-0000-0000-0000-000000000000}"
+# The cabinet keeps each file's time as a DOS date, which starts in 1980.
+DOS_EPOCH = 315532800
 
 
 def is_pe(name):
@@ -221,6 +243,108 @@ def table_fixes(package, versions):
     return queries
 
 
+def missing_production_files(bundle, files):
+    """The files of PRODUCTION_FILES the bundle lacks (a folder: lacks a
+    file in it), compared as Windows compares names."""
+    present = {f.lower() for f in files}
+    folders = {f[:end + 1] for f in present
+               for end, c in enumerate(f) if c == "/"}
+    return [name for name in PRODUCTION_FILES
+            if name.lower() not in (folders if name.endswith("/")
+                                    else present)]
+
+
+def upgrade_code():
+    with open(os.path.join(HERE, "varn_vpn.wxs"), encoding="utf-8") as wxs:
+        return re.search(r'UpgradeCode="([-0-9A-Fa-f]+)"', wxs.read()).group(1)
+
+
+def content_code(path):
+    """A GUID of the file's bytes, named under the upgrade code."""
+    digest = hashlib.sha256()
+    with open(path, "rb") as file:
+        for block in iter(lambda: file.read(1 << 20), b""):
+            digest.update(block)
+    code = uuid.uuid5(uuid.UUID(upgrade_code()), digest.hexdigest())
+    return "{" + str(code).upper() + "}"
+
+
+def fixed_time():
+    """The time a package states, in seconds since 1970, in UTC."""
+    return max(int(os.environ.get("SOURCE_DATE_EPOCH", DOS_EPOCH)),
+               DOS_EPOCH)
+
+
+def stage(bundle, staged, signer):
+    """Copies the bundle for wixl, signs the copy, and dates every file
+    fixed_time(): the cabinet keeps the files' times, and a build's times
+    differ from another's."""
+    shutil.copytree(bundle, staged)
+    if signer:
+        sign_bundle(signer, staged, bundle_files(staged))
+    for folder, _, names in os.walk(staged):
+        for name in names:
+            os.utime(os.path.join(folder, name),
+                     (fixed_time(), fixed_time()))
+
+
+def set_summary(package, package_code):
+    """Fixes the summary's times and sets the package code."""
+    seconds = fixed_time()
+    filetime = (seconds + 11644473600) * 10_000_000  # from 1601, in 100 ns
+    database = Libmsi.Database.new(package, Libmsi.DbFlags.TRANSACT, None)
+    summary = Libmsi.SummaryInfo.new(database, 20)
+    for field in (Libmsi.Property.CREATED_TM, Libmsi.Property.LASTSAVED_TM):
+        summary.set_filetime(field, filetime)
+    summary.set_string(Libmsi.Property.UUID, package_code)
+    summary.persist()
+    database.commit()
+
+
+def make_reproducible(package):
+    """Gives the package, built with PLACEHOLDER_CODE as its product code,
+    the codes its contents decide: the product code from the whole package
+    (files, version, upgrade code and tables), so any change of contents is
+    another product and a rebuild of the same bundle the same one; then the
+    package code from the finished tables."""
+    set_summary(package, PLACEHOLDER_CODE)
+    run(["msibuild", package, "-q", "UPDATE `Property` SET `Value` = "
+         f"'{content_code(package)}' WHERE `Property` = 'ProductCode'"],
+        quiet=True)
+    set_summary(package, content_code(package))
+
+
+def authenticode_signed(path):
+    """Whether the PE file carries a signature (a security directory)."""
+    pe = pefile.PE(path, fast_load=True)
+    entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[
+        pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+    return entry.VirtualAddress != 0 and entry.Size != 0
+
+
+def signature_matches(path):
+    """Whether the file's signature is of its bytes as they are, whoever
+    issued its certificate."""
+    result = subprocess.run(["osslsigncode", "verify", "-in", path],
+                            capture_output=True, text=True)
+    return "MISMATCH" not in result.stdout + result.stderr
+
+
+def sign_bundle(signer, staged, files):
+    """Signs the copy's PE files; one signed already (by its vendor) stays
+    as it is, so it keeps the vendor's name and time stamp. One changed
+    since it was signed is refused: ours would hide the change."""
+    for relative in filter(is_pe, files):
+        path = os.path.join(staged, relative)
+        if authenticode_signed(path):
+            if not signature_matches(path):
+                sys.exit(f"make_msi: {relative} was changed after it was "
+                         "signed: its signature does not match it")
+            print(f"make_msi: {relative} is signed already: kept as it is")
+        else:
+            signer.sign(path)
+
+
 class Signer:
     """osslsigncode with the packager's certificate and key."""
 
@@ -299,6 +423,12 @@ def main():
         stand_ins += [f"{relative}: {n}" for n in stand_in_functions(pe)]
         if file_version(pe):
             versions[file_id(relative)] = file_version(pe)
+    missing = [] if args.stand_ins else missing_production_files(bundle,
+                                                                 files)
+    if missing:
+        names = ", ".join(m.replace("/", "\\") for m in missing)
+        sys.exit(f"make_msi: {bundle} is not a complete bundle: it lacks "
+                 f"{names} (only a package of stand-ins, --stand-ins, may)")
     if stand_ins and not args.stand_ins:
         sys.exit("make_msi: the bundle holds stand-in libraries ("
                  f"{stand_ins[0]}); package them only with --stand-ins "
@@ -319,12 +449,7 @@ def main():
     signer = Signer(args) if args.sign else None
     with tempfile.TemporaryDirectory(prefix="varn-msi-") as work:
         staged = os.path.join(work, "bundle")
-        if signer:
-            shutil.copytree(bundle, staged)
-            for relative in filter(is_pe, files):
-                signer.sign(os.path.join(staged, relative))
-        else:
-            os.symlink(bundle, staged)
+        stage(bundle, staged, signer)
         # The custom-action library, signed like the bundle's files.
         shutil.copyfile(args.actions, os.path.join(work, ACTIONS))
         if signer:
@@ -336,13 +461,15 @@ def main():
             out.write(components_fragment(bundle))
         package = os.path.join(work, "package.msi")
         run([args.wixl, "--arch", "x64", "-D", f"Version={version}",
+             "-D", f"ProductCode={PLACEHOLDER_CODE}",
              "-D", f"NextVersion={next_version(version)}",
              "-D", f"ProductName={args.product}",
              "-D", f"HelpLink={HELP_LINK}", "-D", f"AboutLink={ABOUT_LINK}",
              "-o", package, os.path.join(HERE, "varn_vpn.wxs"), fragment],
-            cwd=work)
+            cwd=work, env=dict(os.environ, TZ="UTC0"))  # files' times
         for query in table_fixes(package, versions):
             run(["msibuild", package, "-q", query], quiet=True)
+        make_reproducible(package)
         if signer:
             signer.sign(package, "-add-msi-dse")
             signer.verify(package)
