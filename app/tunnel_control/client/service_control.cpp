@@ -68,9 +68,10 @@ ConnectAction RestartWithConfig(SC_HANDLE service,
     }
   }
 
-  const bool written = WriteTunnelConfig(config_text, error);
+  DWORD write_error = ERROR_SUCCESS;
+  const bool written = WriteTunnelConfig(config_text, error, &write_error);
   const ConnectAction after_write = NextConnectAction(
-      ConnectStep::kWriteConfig, written, ERROR_SUCCESS, installed);
+      ConnectStep::kWriteConfig, written, write_error, installed);
   if (after_write != ConnectAction::kGoOn) return after_write;
 
   if (!Os().StartServiceW(service, 0, nullptr)) {
@@ -190,7 +191,9 @@ ConnectAction NextConnectAction(ConnectStep step, bool succeeded, DWORD error,
                  ? ConnectAction::kElevate
                  : ConnectAction::kFail;
     case ConnectStep::kWriteConfig:
-      return ConnectAction::kElevate;
+      // A tunnel still stopping holds the file: no install changes that.
+      return error == ERROR_SHARING_VIOLATION ? ConnectAction::kFail
+                                              : ConnectAction::kElevate;
     case ConnectStep::kStartService:
       return error == ERROR_ACCESS_DENIED ? ConnectAction::kElevate
                                           : ConnectAction::kFail;

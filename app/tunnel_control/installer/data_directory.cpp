@@ -106,6 +106,11 @@ bool HoldsOnlyOurFiles(const std::wstring& directory,
     const bool ours =
         SamePath(name, kDirectoryMarkerName) || SamePath(name, kTunnelLogName);
     if (!trusted && (ours || security->owner != user_sid)) return false;
+    // A configuration the user does not own, the user cannot replace: kept,
+    // it would make every later connect fail and ask for elevation again.
+    if (SamePath(name, kConfigFileName) && security->owner != user_sid) {
+      return false;
+    }
     marker = marker || SamePath(name, kDirectoryMarkerName);
   } while (Os().FindNextFileW(search.Get(), &found));
   return ::GetLastError() == ERROR_NO_MORE_FILES && marker;

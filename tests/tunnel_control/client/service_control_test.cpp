@@ -93,7 +93,7 @@ TEST_F(ServiceControlTest, EachOperationAsksForItsOwnAccessAndClosesInOrder) {
       service + "0x34)",
       "ControlService(1)",
       "DeleteFileW" + file + ")",
-      "CreateFileW" + file + ", 0x40000000, 0x0, 1, 0x80)",
+      "CreateFileW" + file + ", 0x40000000, 0x0, 1, 0x80, extra)",
       "StartServiceW(0, null)"};
   expected.insert(expected.end(), closes.begin(), closes.end());
   EXPECT_EQ(ManagerCalls(sim_), expected);
@@ -136,6 +136,8 @@ TEST(ConnectDecisionTest, ElevatesOnceAndOnlyWhereTheInstallerCanHelp) {
       {S::kWriteConfig, true, ERROR_SUCCESS, true, A::kGoOn},
       {S::kWriteConfig, false, ERROR_SUCCESS, false, A::kElevate},
       {S::kWriteConfig, false, ERROR_SUCCESS, true, A::kFail},
+      {S::kWriteConfig, false, ERROR_ACCESS_DENIED, false, A::kElevate},
+      {S::kWriteConfig, false, ERROR_SHARING_VIOLATION, false, A::kFail},
       {S::kStartService, true, ERROR_SUCCESS, true, A::kGoOn},
       {S::kStartService, false, ERROR_ACCESS_DENIED, false, A::kElevate},
       {S::kStartService, false, ERROR_ACCESS_DENIED, true, A::kFail},
@@ -243,6 +245,26 @@ TEST_F(ServiceControlTest, ConfigWriteDeniedAfterInstallFails) {
   EXPECT_EQ(error_.message, "Could not write the tunnel config (error 5)");
   EXPECT_EQ(launches(), 1u);
   EXPECT_EQ(service()->start_count, 0);
+}
+
+// A tunnel still stopping holds its configuration: no elevation can change
+// that, so the connect fails at once with the reason and prompts for nothing.
+TEST_F(ServiceControlTest, ConfigHeldByAStoppingTunnelFailsWithoutPrompt) {
+  SimulatedPlatform::Service& s = Installed();
+  s.state = SERVICE_STOP_PENDING;
+  InstallerInstalls();
+  sim_.AddFile(kConfigPath, "old");
+  HANDLE held = nullptr;
+  sim_.RunAs({L"S-1-5-18", false, true}, [&] {
+    held = sim_.OpenForeign(kConfigPath, FILE_READ_DATA, FILE_SHARE_READ);
+  });
+  EXPECT_FALSE(ConnectTunnel(kConfig, &error_));
+  EXPECT_EQ(error_.code, "config_write_failed");
+  EXPECT_EQ(error_.message, "Could not write the tunnel config (error 32)");
+  EXPECT_EQ(launches(), 0u);
+  EXPECT_EQ(s.start_count, 0);
+  EXPECT_EQ(config_file(), "old");
+  sim_.CloseForeign(held);
 }
 
 TEST_F(ServiceControlTest, StartDeniedTwiceElevatesOnlyOnce) {
