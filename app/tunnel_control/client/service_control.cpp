@@ -68,8 +68,13 @@ ConnectAction RestartWithConfig(SC_HANDLE service,
     }
   }
 
-  DWORD write_error = ERROR_SUCCESS;
-  const bool written = WriteTunnelConfig(config_text, error, &write_error);
+  // The stopped tunnel's host may hold the file a moment longer.
+  bool written = false;
+  const DWORD write_error = RetryWhileStoppedServiceEnds(service, [&] {
+    DWORD failure = ERROR_SUCCESS;
+    written = WriteTunnelConfig(config_text, error, &failure);
+    return failure;
+  });
   const ConnectAction after_write = NextConnectAction(
       ConnectStep::kWriteConfig, written, write_error, installed);
   if (after_write != ConnectAction::kGoOn) return after_write;
@@ -93,7 +98,7 @@ ConnectAction RestartWithConfig(SC_HANDLE service,
     return ConnectAction::kGoOn;
   }
   // A service still pending at the deadline is left as it is.
-  DeleteTunnelConfig();
+  RetryWhileStoppedServiceEnds(service, DeleteTunnelConfig);
   SetOpError(error, "tunnel_failed", kTunnelFailedMessage);
   return ConnectAction::kFail;
 }
@@ -151,7 +156,7 @@ bool DisconnectTunnel(OpError* error) {
   }
 
   if (QueryServiceState(service.Get()) == SERVICE_STOPPED) {
-    DeleteTunnelConfig();
+    RetryWhileStoppedServiceEnds(service.Get(), DeleteTunnelConfig);
     return true;
   }
 
@@ -168,7 +173,7 @@ bool DisconnectTunnel(OpError* error) {
 
   // A stop slower than the wait still counts as a disconnect.
   WaitForServiceState(service.Get(), {SERVICE_STOPPED}, kStopWaitMs);
-  DeleteTunnelConfig();
+  RetryWhileStoppedServiceEnds(service.Get(), DeleteTunnelConfig);
   return true;
 }
 

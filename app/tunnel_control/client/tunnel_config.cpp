@@ -78,9 +78,11 @@ bool WriteTunnelConfig(std::string_view config, OpError* error,
   return true;
 }
 
-void DeleteTunnelConfig() {
+DWORD DeleteTunnelConfig() {
   const std::wstring path = ConfigFilePath();
-  if (!path.empty()) Os().DeleteFileW(path.c_str());
+  if (path.empty() || Os().DeleteFileW(path.c_str())) return ERROR_SUCCESS;
+  const DWORD error = ::GetLastError();
+  return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
 }
 
 }  // namespace tunnel_control

@@ -19,8 +19,9 @@ namespace tunnel_control {
 bool WriteTunnelConfig(std::string_view config, OpError* error,
                        DWORD* failure = nullptr);
 
-// Deletes the configuration file if it can; silent in every case.
-void DeleteTunnelConfig();
+// Deletes the configuration file if it can. Reports nothing; returns 0 when
+// the file is gone (or was never there), else the deletion's error.
+DWORD DeleteTunnelConfig();
 
 }  // namespace tunnel_control
 

@@ -318,17 +318,21 @@ DirectoryResult PrepareDataDirectory(const std::wstring& directory,
   return DirectoryResult::kRefused;
 }
 
-void DeleteConfigInDataDirectory() {
+DWORD DeleteConfigInDataDirectory() {
   const std::wstring directory = DataDirectoryPath();
-  if (directory.empty()) return;
+  if (directory.empty()) return ERROR_SUCCESS;
   // Held open while the file goes, so the directory cannot be swapped.
   ScopedFileHandle real =
       OpenObject(directory, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                  FILE_SHARE_READ | FILE_SHARE_WRITE);
-  if (!real || !IsRealDirectory(real.Get(), directory)) return;
+  if (!real || !IsRealDirectory(real.Get(), directory)) return ERROR_SUCCESS;
   ScopedFileHandle config =
       OpenObject(ConfigFilePath(), DELETE | FILE_READ_ATTRIBUTES, kShareAll);
-  if (config) DeleteObject(config.Get());
+  if (!config) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+  }
+  return DeleteObject(config.Get()) ? ERROR_SUCCESS : ::GetLastError();
 }
 
 }  // namespace tunnel_control

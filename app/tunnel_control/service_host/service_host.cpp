@@ -56,7 +56,8 @@ bool IsPlainFileAt(HANDLE file, const std::wstring& path) {
 
 // A log SYSTEM may write: a plain file with one name at `path`, of SYSTEM,
 // the Administrators or `self`, the account this process runs as (SYSTEM
-// itself when run by the service manager).
+// itself when run by the service manager; a process writing into its own
+// account's file gives nobody anything).
 bool IsTrustedLog(HANDLE log, const std::wstring& path,
                   const std::wstring& self) {
   if (!IsPlainFileAt(log, path)) return false;

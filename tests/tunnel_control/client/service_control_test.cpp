@@ -267,6 +267,41 @@ TEST_F(ServiceControlTest, ConfigHeldByAStoppingTunnelFailsWithoutPrompt) {
   sim_.CloseForeign(held);
 }
 
+// The service manager reads the tunnel stopped before its host has ended
+// and let go of the configuration: connect and disconnect wait for that,
+// within the stop wait, instead of failing or leaving the file behind.
+TEST_F(ServiceControlTest, HostLettingGoAfterTheStopIsWaitedFor) {
+  SimulatedPlatform::Service& s = Installed();
+  const SimulatedPlatform::User system{L"S-1-5-18", false, true};
+  HANDLE held = nullptr;
+  std::optional<uint64_t> stopped_at;
+  const auto hold = [&] {
+    sim_.AddFile(kConfigPath, "old");
+    sim_.RunAs(system, [&] {
+      held = sim_.OpenForeign(kConfigPath, FILE_READ_DATA, FILE_SHARE_READ);
+    });
+    s.state = SERVICE_RUNNING;
+    stopped_at.reset();
+  };
+  s.on_stop = [&](SimulatedPlatform::Service&) { stopped_at = sim_.now(); };
+  sim_.before_call = [&](const std::string&) {
+    if (held != nullptr && stopped_at && sim_.now() >= *stopped_at + 1'000) {
+      sim_.CloseForeign(held);
+      held = nullptr;
+    }
+  };
+
+  hold();
+  ASSERT_TRUE(ConnectTunnel(kConfig, &error_)) << error_.message;
+  EXPECT_EQ(config_file(), kConfig);
+  EXPECT_EQ(launches(), 0u);
+
+  hold();
+  EXPECT_TRUE(DisconnectTunnel(&error_)) << error_.message;
+  EXPECT_EQ(config_file(), std::nullopt);
+  sim_.before_call = nullptr;
+}
+
 TEST_F(ServiceControlTest, StartDeniedTwiceElevatesOnlyOnce) {
   Installed().start_error = ERROR_ACCESS_DENIED;
   InstallerInstalls();
