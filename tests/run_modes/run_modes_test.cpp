@@ -99,6 +99,9 @@ TEST_F(DispatchTest, ServiceModeGetsTheSecondArgumentOnly) {
   sim_.AddLibrary(L"C:\\Program Files\\Varn VPN\\tunnel.dll", library);
   sim_.AddDirectory(L"C:\\\u00e9");
   sim_.AddDirectory(L"C:\\ProgramData\\VarnVPN");
+  // The host hands on only configurations that exist.
+  sim_.AddFile(L"C:\\\u00e9\\a.conf", "x");
+  sim_.AddFile(L"C:\\ProgramData\\VarnVPN\\VarnVPN.conf", "x");
 
   EXPECT_EQ(RunSelectedMode({"/service", "C:\\\xC3\xA9\\a.conf", "C:\\b.conf"}),
             0);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,13 +47,26 @@ const User kSystem{L"S-1-5-18", false, true};
 const User kA{kUserA, false, false};
 const User kB{kUserB, false, false};
 
+// What the tunnel library last read as its configuration.
+std::optional<std::string> library_read;
+
 // The tunnel library as far as the host's account matters: it reads the
-// configuration and keeps its log beside it, as SYSTEM.
+// configuration and keeps its log beside it, as SYSTEM. It tries to start a
+// new log by deleting the old one, as libraries may; the host's hold on the
+// log must make that harmless.
 BOOL WINAPI FakeTunnelService(LPCWSTR config_path) {
   const std::wstring config = config_path;
+  HANDLE read = Os().CreateFileW(config.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                 nullptr, OPEN_EXISTING, 0, nullptr);
+  if (read != INVALID_HANDLE_VALUE) {
+    library_read = SimulatedPlatform::Current()->ReadByHandle(read);
+    Os().CloseHandle(read);
+  }
   const std::wstring log = config.substr(0, config.rfind(L'\\')) + L"\\log.bin";
-  HANDLE file = Os().CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                 nullptr, OPEN_ALWAYS, 0, nullptr);
+  Os().DeleteFileW(log.c_str());
+  HANDLE file = Os().CreateFileW(log.c_str(), GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return FALSE;
   DWORD written = 0;
   Os().WriteFile(file, "started", 7, &written, nullptr);
@@ -63,6 +77,7 @@ BOOL WINAPI FakeTunnelService(LPCWSTR config_path) {
 class Machine {
  public:
   Machine() {
+    library_read.reset();
     // An administrators' folder outside the data directory, with a file of
     // the same name as the configuration.
     SimulatedPlatform::Node& folder = sim.AddDirectory(kSystemFolder);
@@ -565,6 +580,55 @@ const Attack kAttacks[] = {
        return m.Install(kUserA) != kInstallSucceeded ? "no install possible"
                                                      : "";
      }},
+    {"someone's handle keeps the removed service marked for deletion",
+     [](Machine& m) {
+       m.Connect(kA, kKeyA);
+       SC_HANDLE handle = nullptr;
+       m.sim.RunAs(kA, [&] {
+         handle = m.sim.OpenForeignService(
+             kTunnelServiceName,
+             SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
+       });
+       const int first = m.Uninstall();
+       const int second = m.Uninstall();
+       const DWORD start = m.As(kA, [&]() -> DWORD {
+         return Os().StartServiceW(handle, 0, nullptr) ? 0 : ::GetLastError();
+       });
+       m.sim.CloseForeign(handle);
+       if (first != kUninstallSucceeded || second != kUninstallSucceeded) {
+         return std::string("the package's removal fails");
+       }
+       return start == 0 ? std::string("A starts the removed service")
+                         : std::string();
+     }},
+    {"granted user connects once from an elevated copy of the app",
+     [](Machine& m) {
+       const User elevated_a{kUserA, true, false};
+       m.Connect(elevated_a, kKeyA);
+       const size_t prompts = m.sim.shell_executions().size();
+       if (!m.Connect(kA, kKeyB)) return "later connects fail";
+       return m.sim.shell_executions().size() != prompts
+                  ? "later connects prompt"
+                  : "";
+     }},
+    {"configuration owned by the Administrators in a kept directory",
+     [](Machine& m) {
+       m.Connect(kA, kKeyA);
+       // As an elevated write of an older version left it.
+       SimulatedPlatform::Node* config = m.sim.FindNode(kConfigPath);
+       config->owner = L"BA";
+       config->dacl =
+           L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1301BF;;;BA)"
+           L"(A;ID;FR;;;" +
+           std::wstring(kUserA) + L")";
+       const bool first = m.Connect(kA, kKeyB);
+       const size_t prompts = m.sim.shell_executions().size();
+       const bool second = m.Connect(kA, kKeyA);
+       if (!first || !second) return "connects fail";
+       return m.sim.shell_executions().size() != prompts
+                  ? "every connect prompts"
+                  : "";
+     }},
     {"data directory left as a junction, then uninstall",
      [](Machine& m) {
        m.sim.AddJunction(kDataDirectory, kSystemFolder);
@@ -608,6 +672,31 @@ std::string AfterwardsAsSystem(Machine& m) {
 }
 
 const Race kRaces[] = {
+    {"service host: the log's name taken while the library renews it",
+     [](Machine& m, int pause) {
+       m.Connect(kA, kKeyA);
+       m.AttackAt(pause, kA, [&] { m.sim.WriteContents(kLog, "mine"); });
+       m.Host();
+       m.Disarm();
+       const SimulatedPlatform::Node* log = m.sim.FindNode(kLog);
+       if (log != nullptr && log->owner == kUserA) {
+         return std::string("A owns the log SYSTEM writes");
+       }
+       return std::string();
+     }},
+    {"service host: the configuration swapped for a link",
+     [](Machine& m, int pause) {
+       m.Connect(kA, kKeyA);
+       m.AttackAt(pause, kA, [&] {
+         if (Os().DeleteFileW(kConfigPath)) {
+           m.sim.MakeHardLink(kConfigPath, kSharedFile);
+         }
+       });
+       library_read.reset();
+       m.Host();
+       m.Disarm();
+       return library_read == "shared" ? "SYSTEM read a file A chose" : "";
+     }},
     {"first install: the emptied directory mounted",
      [](Machine& m, int pause) {
        m.AttackAt(pause, kA, [&] { MountDataDirectory(m); });

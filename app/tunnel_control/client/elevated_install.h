@@ -6,12 +6,9 @@
 #include <string>
 
 #include "app/tunnel_control/common/op_error.h"
+#include "app/tunnel_control/os/process_user.h"
 
 namespace tunnel_control {
-
-// Returns the string form (S-1-5-...) of the process token's user SID, or an
-// empty string when any step of the lookup fails.
-std::wstring CurrentUserSidString();
 
 // Runs this executable with "/tunnel-install <SID>" through the "runas" verb
 // and waits up to 120 s for it. Returns true when the copy exited with 0;

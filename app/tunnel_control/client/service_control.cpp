@@ -68,9 +68,15 @@ ConnectAction RestartWithConfig(SC_HANDLE service,
     }
   }
 
-  const bool written = WriteTunnelConfig(config_text, error);
+  // The stopped tunnel's host may hold the file a moment longer.
+  bool written = false;
+  const DWORD write_error = RetryWhileStoppedServiceEnds(service, [&] {
+    DWORD failure = ERROR_SUCCESS;
+    written = WriteTunnelConfig(config_text, error, &failure);
+    return failure;
+  });
   const ConnectAction after_write = NextConnectAction(
-      ConnectStep::kWriteConfig, written, ERROR_SUCCESS, installed);
+      ConnectStep::kWriteConfig, written, write_error, installed);
   if (after_write != ConnectAction::kGoOn) return after_write;
 
   if (!Os().StartServiceW(service, 0, nullptr)) {
@@ -92,7 +98,7 @@ ConnectAction RestartWithConfig(SC_HANDLE service,
     return ConnectAction::kGoOn;
   }
   // A service still pending at the deadline is left as it is.
-  DeleteTunnelConfig();
+  RetryWhileStoppedServiceEnds(service, DeleteTunnelConfig);
   SetOpError(error, "tunnel_failed", kTunnelFailedMessage);
   return ConnectAction::kFail;
 }
@@ -150,7 +156,7 @@ bool DisconnectTunnel(OpError* error) {
   }
 
   if (QueryServiceState(service.Get()) == SERVICE_STOPPED) {
-    DeleteTunnelConfig();
+    RetryWhileStoppedServiceEnds(service.Get(), DeleteTunnelConfig);
     return true;
   }
 
@@ -167,7 +173,7 @@ bool DisconnectTunnel(OpError* error) {
 
   // A stop slower than the wait still counts as a disconnect.
   WaitForServiceState(service.Get(), {SERVICE_STOPPED}, kStopWaitMs);
-  DeleteTunnelConfig();
+  RetryWhileStoppedServiceEnds(service.Get(), DeleteTunnelConfig);
   return true;
 }
 
@@ -190,7 +196,9 @@ ConnectAction NextConnectAction(ConnectStep step, bool succeeded, DWORD error,
                  ? ConnectAction::kElevate
                  : ConnectAction::kFail;
     case ConnectStep::kWriteConfig:
-      return ConnectAction::kElevate;
+      // A tunnel still stopping holds the file: no install changes that.
+      return error == ERROR_SHARING_VIOLATION ? ConnectAction::kFail
+                                              : ConnectAction::kElevate;
     case ConnectStep::kStartService:
       return error == ERROR_ACCESS_DENIED ? ConnectAction::kElevate
                                           : ConnectAction::kFail;

@@ -36,8 +36,9 @@ enum class ConnectAction { kGoOn, kElevate, kFail };
 // What a connect does after `step`: go on when it succeeded; elevate when
 // the installer can help (the service is missing, or this user lacks rights
 // on it or on the data directory) and has not run yet in this connect
-// (`installed`); fail otherwise. `error` is the step's Windows error; the
-// configuration write reports none, and any failure of it counts.
+// (`installed`); fail otherwise. `error` is the step's Windows error: any
+// failed configuration write counts but a sharing violation, which is the
+// tunnel still holding the file, not a lack of rights.
 ConnectAction NextConnectAction(ConnectStep step, bool succeeded, DWORD error,
                                 bool installed);
 

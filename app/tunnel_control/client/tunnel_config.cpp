@@ -5,11 +5,35 @@
 #include "app/tunnel_control/common/error_texts.h"
 #include "app/tunnel_control/common/tunnel_paths.h"
 #include "app/tunnel_control/os/platform.h"
+#include "app/tunnel_control/os/process_user.h"
 #include "app/tunnel_control/os/scoped_handles.h"
 
 namespace tunnel_control {
+namespace {
 
-bool WriteTunnelConfig(std::string_view config, OpError* error) {
+// A descriptor that names this process's own user as the owner and leaves
+// the access list to the directory. An elevated process would otherwise
+// give the file to the Administrators, and the user, reduced to reading it,
+// could not replace it later without elevation. Empty when the user cannot
+// be read: the file then gets the default owner.
+ScopedLocalMemory<void> OwnUserDescriptor() {
+  const std::wstring user = CurrentUserSidString();
+  ScopedLocalMemory<void> descriptor;
+  if (user.empty() ||
+      !Os().ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          (L"O:" + user).c_str(), SDDL_REVISION_1, descriptor.Put(), nullptr)) {
+    return {};
+  }
+  return descriptor;
+}
+
+}  // namespace
+
+bool WriteTunnelConfig(std::string_view config, OpError* error,
+                       DWORD* failure) {
+  DWORD ignored = ERROR_SUCCESS;
+  if (failure == nullptr) failure = &ignored;
+  *failure = ERROR_SUCCESS;
   const std::wstring path = ConfigFilePath();
   if (path.empty()) {
     SetOpError(error, "config_write_failed", "Could not resolve %ProgramData%");
@@ -24,11 +48,15 @@ bool WriteTunnelConfig(std::string_view config, OpError* error) {
   }
   ScopedFileHandle file;
   if (last_error == ERROR_SUCCESS) {
-    file.Reset(Os().CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const ScopedLocalMemory<void> descriptor = OwnUserDescriptor();
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.Get(), FALSE};
+    file.Reset(Os().CreateFileW(path.c_str(), GENERIC_WRITE, 0,
+                                descriptor ? &attributes : nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) last_error = ::GetLastError();
   }
   if (!file) {
+    *failure = last_error;
     SetOpError(
         error, "config_write_failed",
         WithErrorNumber("Could not write the tunnel config", last_error));
@@ -50,9 +78,11 @@ bool WriteTunnelConfig(std::string_view config, OpError* error) {
   return true;
 }
 
-void DeleteTunnelConfig() {
+DWORD DeleteTunnelConfig() {
   const std::wstring path = ConfigFilePath();
-  if (!path.empty()) Os().DeleteFileW(path.c_str());
+  if (path.empty() || Os().DeleteFileW(path.c_str())) return ERROR_SUCCESS;
+  const DWORD error = ::GetLastError();
+  return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
 }
 
 }  // namespace tunnel_control

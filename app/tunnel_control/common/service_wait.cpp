@@ -35,4 +35,18 @@ DWORD WaitForServiceState(SC_HANDLE service, std::initializer_list<DWORD> until,
   }
 }
 
+DWORD RetryWhileStoppedServiceEnds(SC_HANDLE service,
+                                   const std::function<DWORD()>& attempt) {
+  const ULONGLONG deadline = Os().GetTickCount64() + kStopWaitMs;
+  for (;;) {
+    const DWORD result = attempt();
+    if (result != ERROR_SHARING_VIOLATION ||
+        QueryServiceState(service) != SERVICE_STOPPED ||
+        Os().GetTickCount64() >= deadline) {
+      return result;
+    }
+    Os().Sleep(kPollIntervalMs);
+  }
+}
+
 }  // namespace tunnel_control

@@ -3,6 +3,7 @@
 #ifndef APP_TUNNEL_CONTROL_COMMON_SERVICE_WAIT_H_
 #define APP_TUNNEL_CONTROL_COMMON_SERVICE_WAIT_H_
 
+#include <functional>
 #include <initializer_list>
 
 #include "win/windows_api.h"
@@ -22,6 +23,15 @@ DWORD QueryServiceState(SC_HANDLE service);
 // last state read (0 when it could not be read).
 DWORD WaitForServiceState(SC_HANDLE service, std::initializer_list<DWORD> until,
                           ULONGLONG timeout_ms);
+
+// The service manager reads a service stopped before its process has ended,
+// and the tunnel's host lets go of the configuration only as it ends. Runs
+// `attempt` (0 on success, else its Windows error) and repeats it every
+// 250 ms while it fails with ERROR_SHARING_VIOLATION and `service` reads
+// stopped, for up to kStopWaitMs. Returns the last result: a service still
+// stopping fails at once.
+DWORD RetryWhileStoppedServiceEnds(SC_HANDLE service,
+                                   const std::function<DWORD()>& attempt);
 
 }  // namespace tunnel_control
 

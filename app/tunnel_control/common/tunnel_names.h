@@ -10,6 +10,9 @@ namespace tunnel_control {
 // base name and the suffix of the service name.
 inline constexpr wchar_t kTunnelName[] = L"VarnVPN";
 
+// The configuration file's name in the data directory.
+inline constexpr wchar_t kConfigFileName[] = L"VarnVPN.conf";
+
 // The Windows service that runs the tunnel.
 inline constexpr wchar_t kTunnelServiceName[] = L"WireGuardTunnel$VarnVPN";
 

@@ -106,6 +106,11 @@ bool HoldsOnlyOurFiles(const std::wstring& directory,
     const bool ours =
         SamePath(name, kDirectoryMarkerName) || SamePath(name, kTunnelLogName);
     if (!trusted && (ours || security->owner != user_sid)) return false;
+    // A configuration the user does not own, the user cannot replace: kept,
+    // it would make every later connect fail and ask for elevation again.
+    if (SamePath(name, kConfigFileName) && security->owner != user_sid) {
+      return false;
+    }
     marker = marker || SamePath(name, kDirectoryMarkerName);
   } while (Os().FindNextFileW(search.Get(), &found));
   return ::GetLastError() == ERROR_NO_MORE_FILES && marker;
@@ -435,17 +440,21 @@ DirectoryResult PrepareDataDirectory(const std::wstring& directory,
   return DirectoryResult::kRefused;
 }
 
-void DeleteConfigInDataDirectory() {
+DWORD DeleteConfigInDataDirectory() {
   const std::wstring directory = DataDirectoryPath();
-  if (directory.empty()) return;
+  if (directory.empty()) return ERROR_SUCCESS;
   // Held open while the file goes, so the directory cannot be swapped.
   ScopedFileHandle real =
       OpenObject(directory, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                  FILE_SHARE_READ | FILE_SHARE_WRITE);
-  if (!real || !IsRealDirectory(real.Get(), directory)) return;
+  if (!real || !IsRealDirectory(real.Get(), directory)) return ERROR_SUCCESS;
   ScopedFileHandle config =
       OpenObject(ConfigFilePath(), DELETE | FILE_READ_ATTRIBUTES, kShareAll);
-  if (config) DeleteObject(config.Get());
+  if (!config) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+  }
+  return DeleteObject(config.Get()) ? ERROR_SUCCESS : ::GetLastError();
 }
 
 }  // namespace tunnel_control

@@ -81,8 +81,9 @@ struct RemovedFolder {
 std::vector<RemovedFolder> RemoveDataDirectories();
 
 // Deletes the configuration file, but only from the real data directory:
-// when the directory is a link, nothing is deleted.
-void DeleteConfigInDataDirectory();
+// when the directory is a link, nothing is deleted. Returns 0 unless the
+// file is there and its deletion failed, else that error.
+DWORD DeleteConfigInDataDirectory();
 
 }  // namespace tunnel_control
 

@@ -204,9 +204,12 @@ int RunUninstallMode() {
                : kUninstallOpenFailed;
   }
   StopAndWait(service.Get());
-  // The tunnel may have held the file open until it stopped.
-  DeleteConfigInDataDirectory();
-  const bool deleted = Os().DeleteService(service.Get()) != FALSE;
+  // The tunnel's host holds the file until its process ends.
+  RetryWhileStoppedServiceEnds(service.Get(), DeleteConfigInDataDirectory);
+  // Marked for deletion already (someone's handle keeps it): it goes when
+  // that handle closes, which is all a deletion here could achieve.
+  const bool deleted = Os().DeleteService(service.Get()) != FALSE ||
+                       ::GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
   return deleted ? kUninstallSucceeded : kUninstallDeleteFailed;
 }
 

@@ -192,13 +192,13 @@ bool DeleteObject(HANDLE object) {
                                          sizeof(disposition)) != FALSE;
 }
 
-bool RenameObject(HANDLE object, const std::wstring& to) {
+bool RenameObject(HANDLE object, const std::wstring& to, bool replace) {
   // The name follows the fixed part of the record; the record's own
   // one-character array leaves room for the terminator.
   const size_t bytes = sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t);
   std::vector<unsigned char> buffer(bytes, 0);
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = FALSE;
+  rename->ReplaceIfExists = replace ? TRUE : FALSE;
   rename->RootDirectory = nullptr;
   rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
   std::memcpy(rename->FileName, to.c_str(), to.size() * sizeof(wchar_t));

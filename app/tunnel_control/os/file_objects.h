@@ -67,9 +67,11 @@ std::vector<AccessEntry> AclEntries(const ACL* acl);
 // Deletes the object opened with DELETE (a link, not its target).
 bool DeleteObject(HANDLE object);
 
-// Renames the object opened with DELETE to the full path `to`, never over an
-// existing name (ERROR_ALREADY_EXISTS then).
-bool RenameObject(HANDLE object, const std::wstring& to);
+// Renames the object opened with DELETE to the full path `to`. Without
+// `replace` never over an existing name (ERROR_ALREADY_EXISTS then); with it
+// an existing file at `to` is replaced in one step, unless someone has that
+// file open (ERROR_ACCESS_DENIED then).
+bool RenameObject(HANDLE object, const std::wstring& to, bool replace = false);
 
 // Text form "S-1-5-..." of a binary SID.
 std::wstring SidString(const void* sid);

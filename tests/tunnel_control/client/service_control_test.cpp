@@ -93,7 +93,7 @@ TEST_F(ServiceControlTest, EachOperationAsksForItsOwnAccessAndClosesInOrder) {
       service + "0x34)",
       "ControlService(1)",
       "DeleteFileW" + file + ")",
-      "CreateFileW" + file + ", 0x40000000, 0x0, 1, 0x80)",
+      "CreateFileW" + file + ", 0x40000000, 0x0, 1, 0x80, extra)",
       "StartServiceW(0, null)"};
   expected.insert(expected.end(), closes.begin(), closes.end());
   EXPECT_EQ(ManagerCalls(sim_), expected);
@@ -136,6 +136,8 @@ TEST(ConnectDecisionTest, ElevatesOnceAndOnlyWhereTheInstallerCanHelp) {
       {S::kWriteConfig, true, ERROR_SUCCESS, true, A::kGoOn},
       {S::kWriteConfig, false, ERROR_SUCCESS, false, A::kElevate},
       {S::kWriteConfig, false, ERROR_SUCCESS, true, A::kFail},
+      {S::kWriteConfig, false, ERROR_ACCESS_DENIED, false, A::kElevate},
+      {S::kWriteConfig, false, ERROR_SHARING_VIOLATION, false, A::kFail},
       {S::kStartService, true, ERROR_SUCCESS, true, A::kGoOn},
       {S::kStartService, false, ERROR_ACCESS_DENIED, false, A::kElevate},
       {S::kStartService, false, ERROR_ACCESS_DENIED, true, A::kFail},
@@ -243,6 +245,61 @@ TEST_F(ServiceControlTest, ConfigWriteDeniedAfterInstallFails) {
   EXPECT_EQ(error_.message, "Could not write the tunnel config (error 5)");
   EXPECT_EQ(launches(), 1u);
   EXPECT_EQ(service()->start_count, 0);
+}
+
+// A tunnel still stopping holds its configuration: no elevation can change
+// that, so the connect fails at once with the reason and prompts for nothing.
+TEST_F(ServiceControlTest, ConfigHeldByAStoppingTunnelFailsWithoutPrompt) {
+  SimulatedPlatform::Service& s = Installed();
+  s.state = SERVICE_STOP_PENDING;
+  InstallerInstalls();
+  sim_.AddFile(kConfigPath, "old");
+  HANDLE held = nullptr;
+  sim_.RunAs({L"S-1-5-18", false, true}, [&] {
+    held = sim_.OpenForeign(kConfigPath, FILE_READ_DATA, FILE_SHARE_READ);
+  });
+  EXPECT_FALSE(ConnectTunnel(kConfig, &error_));
+  EXPECT_EQ(error_.code, "config_write_failed");
+  EXPECT_EQ(error_.message, "Could not write the tunnel config (error 32)");
+  EXPECT_EQ(launches(), 0u);
+  EXPECT_EQ(s.start_count, 0);
+  EXPECT_EQ(config_file(), "old");
+  sim_.CloseForeign(held);
+}
+
+// The service manager reads the tunnel stopped before its host has ended
+// and let go of the configuration: connect and disconnect wait for that,
+// within the stop wait, instead of failing or leaving the file behind.
+TEST_F(ServiceControlTest, HostLettingGoAfterTheStopIsWaitedFor) {
+  SimulatedPlatform::Service& s = Installed();
+  const SimulatedPlatform::User system{L"S-1-5-18", false, true};
+  HANDLE held = nullptr;
+  std::optional<uint64_t> stopped_at;
+  const auto hold = [&] {
+    sim_.AddFile(kConfigPath, "old");
+    sim_.RunAs(system, [&] {
+      held = sim_.OpenForeign(kConfigPath, FILE_READ_DATA, FILE_SHARE_READ);
+    });
+    s.state = SERVICE_RUNNING;
+    stopped_at.reset();
+  };
+  s.on_stop = [&](SimulatedPlatform::Service&) { stopped_at = sim_.now(); };
+  sim_.before_call = [&](const std::string&) {
+    if (held != nullptr && stopped_at && sim_.now() >= *stopped_at + 1'000) {
+      sim_.CloseForeign(held);
+      held = nullptr;
+    }
+  };
+
+  hold();
+  ASSERT_TRUE(ConnectTunnel(kConfig, &error_)) << error_.message;
+  EXPECT_EQ(config_file(), kConfig);
+  EXPECT_EQ(launches(), 0u);
+
+  hold();
+  EXPECT_TRUE(DisconnectTunnel(&error_)) << error_.message;
+  EXPECT_EQ(config_file(), std::nullopt);
+  sim_.before_call = nullptr;
 }
 
 TEST_F(ServiceControlTest, StartDeniedTwiceElevatesOnlyOnce) {

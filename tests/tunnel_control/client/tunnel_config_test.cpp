@@ -32,7 +32,31 @@ TEST_F(TunnelConfigTest, WriteReplacesTheWholeFile) {
   EXPECT_EQ(sim_.CallsTo("CreateFileW"),
             std::vector<std::string>{
                 "CreateFileW(\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\", "
-                "0x40000000, 0x0, 1, 0x80)"});
+                "0x40000000, 0x0, 1, 0x80, extra)"});
+}
+
+// Written from an elevated copy of the app too, the file stays the user's,
+// so the same user replaces it later without elevation.
+TEST(TunnelConfigOwnerTest, FileIsTheProcessUsersEvenWhenElevated) {
+  for (const bool elevated : {false, true}) {
+    SCOPED_TRACE(elevated ? "elevated" : "not elevated");
+    testing::SimulatedPlatform sim;
+    // The data directory as the installer leaves it for this user.
+    testing::SimulatedPlatform::Node& directory =
+        sim.AddDirectory(kDataDirectory);
+    directory.owner = L"BA";
+    directory.dacl = L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200AB;;;" +
+                     sim.user().sid + L")(A;OIIO;0x1301BF;;;CO)(A;OIIO;FR;;;" +
+                     sim.user().sid + L")";
+    sim.user().elevated = elevated;
+    OpError error;
+    ASSERT_TRUE(WriteTunnelConfig("first", &error)) << error.message;
+    EXPECT_EQ(sim.FindNode(kConfigPath)->owner, sim.user().sid);
+    sim.user().elevated = false;
+    EXPECT_TRUE(WriteTunnelConfig("second", &error)) << error.message;
+    EXPECT_EQ(sim.FileContents(kConfigPath), "second");
+    EXPECT_TRUE(sim.AllReleased()) << sim.LeakReport();
+  }
 }
 
 TEST_F(TunnelConfigTest, WriteOfEmptyTextLeavesAnEmptyFile) {

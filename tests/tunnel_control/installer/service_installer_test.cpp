@@ -542,7 +542,7 @@ TEST(UninstallExitCodeTest, FailuresStillDeleteTheConfigurationFirst) {
          service.marked_for_deletion = true;
          service.state = SERVICE_RUNNING;
        },
-       32},
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

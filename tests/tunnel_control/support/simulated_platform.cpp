@@ -600,8 +600,12 @@ struct SimulatedPlatform::Impl {
     DWORD error = 0;
     Service* service = ServiceFor(s, handle, SERVICE_START, &error);
     if (service == nullptr) return Fail(error, FALSE);
+    // StartService docs: both refusals; a deleted service is both.
     if (service->marked_for_deletion) {
       return Fail(static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE), FALSE);
+    }
+    if (service->start_type == SERVICE_DISABLED) {
+      return Fail(static_cast<DWORD>(ERROR_SERVICE_DISABLED), FALSE);
     }
     if (service->start_error != 0) return Fail(service->start_error, FALSE);
     if (service->state != SERVICE_STOPPED) {
@@ -629,6 +633,9 @@ struct SimulatedPlatform::Impl {
       return Fail(static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE), FALSE);
     }
     service->marked_for_deletion = true;
+    // [MS-SCMR] RDeleteService: the start type becomes SERVICE_DISABLED, so
+    // handles still open may stop and query the service but not start it.
+    service->start_type = SERVICE_DISABLED;
     ::SetLastError(0);
     return TRUE;
   }
@@ -1161,22 +1168,23 @@ struct SimulatedPlatform::Impl {
                                       LPSECURITY_ATTRIBUTES security) {
     auto node = std::make_shared<Node>();
     node->directory = directory;
-    s.InitNewObject(*node, ParentOf(key));
+    const Descriptor* given = nullptr;
     if (security != nullptr) {
       auto d = s.descriptors_.find(security->lpSecurityDescriptor);
-      if (d != s.descriptors_.end()) {
-        if (!d->second.owner.empty()) node->owner = d->second.owner;
-        if (d->second.has_dacl) {
-          std::vector<std::wstring> aces = SddlAces(d->second.dacl);
-          if (!IsProtectedDacl(d->second.dacl)) {
-            for (const std::wstring& ace : SddlAces(node->dacl)) {
-              const std::vector<std::wstring> f = SplitFields(ace);
-              if (f.size() > 1 && HasAceFlag(f[1], L"ID")) aces.push_back(ace);
-            }
-          }
-          node->dacl = JoinDacl(AclFlags(d->second.dacl), aces);
+      if (d != s.descriptors_.end()) given = &d->second;
+    }
+    // An owner given at creation is also the one inherited CREATOR OWNER
+    // entries name ([MS-DTYP] 2.5.3.4.1 CreateSecurityDescriptor, ComputeACL).
+    s.InitNewObject(*node, ParentOf(key), given ? given->owner : L"");
+    if (given != nullptr && given->has_dacl) {
+      std::vector<std::wstring> aces = SddlAces(given->dacl);
+      if (!IsProtectedDacl(given->dacl)) {
+        for (const std::wstring& ace : SddlAces(node->dacl)) {
+          const std::vector<std::wstring> f = SplitFields(ace);
+          if (f.size() > 1 && HasAceFlag(f[1], L"ID")) aces.push_back(ace);
         }
       }
+      node->dacl = JoinDacl(AclFlags(given->dacl), aces);
     }
     s.nodes_[key] = node;
     // The name as given for the last part, the real path for the rest.
@@ -2379,8 +2387,12 @@ DWORD SimulatedPlatform::CheckOpen(const Resolved& r, DWORD access,
 }
 
 void SimulatedPlatform::InitNewObject(Node& node,
-                                      const std::wstring& parent_key) {
-  node.owner = user_.system ? L"SY" : user_.elevated ? L"BA" : user_.sid;
+                                      const std::wstring& parent_key,
+                                      const std::wstring& owner) {
+  node.owner = !owner.empty()   ? owner
+               : user_.system   ? L"SY"
+               : user_.elevated ? L"BA"
+                                : user_.sid;
   std::shared_ptr<Node> parent = NodeAt(parent_key);
   if (parent == nullptr || parent->dacl.empty()) return;
   const std::vector<std::wstring> inherited =
@@ -2465,6 +2477,11 @@ DWORD SimulatedPlatform::MoveName(std::wstring key,
   }
   if (target.node && target.key != key) {
     if (!replace) return ERROR_ALREADY_EXISTS;
+    // Replacing deletes the target: the caller must be allowed to ("Rename
+    // and Hard Link Processing", file system driver docs).
+    if (!Grants(*target.node, ParentOf(target.key), DELETE)) {
+      return ERROR_ACCESS_DENIED;
+    }
     // Only a file nobody has open is replaced ([MS-FSA]
     // FileRenameInformation).
     const bool open = std::any_of(

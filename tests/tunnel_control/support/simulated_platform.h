@@ -433,8 +433,10 @@ class SimulatedPlatform {
   DWORD MoveName(std::wstring key, const std::wstring& target, bool replace);
   // Removes the name of a pending deletion once its last handle is closed.
   void FinishPendingDelete(const std::shared_ptr<Node>& node);
-  // The owner and inherited DACL of an object created by the caller.
-  void InitNewObject(Node& node, const std::wstring& parent_key);
+  // The owner (`owner` when given, else the caller's default) and inherited
+  // DACL of an object created by the caller.
+  void InitNewObject(Node& node, const std::wstring& parent_key,
+                     const std::wstring& owner = L"");
   void PropagateInheritance(const std::wstring& directory_key);
   void NotePrivileged(const std::wstring& key);
   void PutNode(const std::wstring& path, std::shared_ptr<Node> node);

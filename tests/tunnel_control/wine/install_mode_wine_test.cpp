@@ -181,6 +181,23 @@ TEST_F(InstallModeTest, UninstallWithoutServiceExitsZeroAndDeletesConfig) {
   EXPECT_EQ(Uninstall(exe), 0u) << "nothing left to remove is still success";
 }
 
+// Anyone may hold a handle to the service (interactive users may open it
+// for reading): the service then stays marked for deletion until it closes,
+// and removal counts that as done, however often it runs.
+TEST_F(InstallModeTest, UninstallSucceedsWhileAHandleKeepsTheServiceMarked) {
+  const std::wstring exe = PlaceApp(folder_);
+  ProvisionService(exe);
+  ScopedServiceHandle held = OpenTunnelService();
+  ASSERT_TRUE(held);
+
+  EXPECT_EQ(Uninstall(exe), 0u);
+  EXPECT_EQ(Uninstall(exe), 0u);
+  // A deleted service starts no more from a handle opened before.
+  EXPECT_FALSE(::StartServiceW(held.Get(), 0, nullptr));
+  held.Reset();
+  EXPECT_TRUE(ServiceGone());
+}
+
 TEST_F(InstallModeTest, InstalledServiceRunsTheTunnelUntilUninstall) {
   const std::wstring exe = PlaceApp(folder_);
   ProvisionService(exe);

@@ -17,6 +17,7 @@ namespace {
 
 using service_wine::ProvisionTunnelService;
 using service_wine::ReadTextFile;
+using service_wine::ScopedServiceHandle;
 using service_wine::ServiceProcessId;
 using service_wine::WaitForServiceProcessesToEnd;
 using service_wine::WarmUpTunnelService;
@@ -181,6 +182,33 @@ TEST_F(ServiceControlWineTest, DisconnectStopsTheTunnelAndDeletesTheFile) {
   EXPECT_EQ(ReadTextFile(ConfigFilePath()), std::nullopt);
   // A second disconnect finds the service stopped and is just as fine.
   EXPECT_TRUE(DisconnectTunnel(&error)) << error.message;
+}
+
+// A connect while the tunnel is stopping and still holds its configuration:
+// the write fails with a sharing violation, which no elevation can mend, so
+// the connect says so and launches no installer (which would fail with
+// "install_failed" under Wine).
+TEST_F(ServiceControlWineTest, ConnectWhileStoppingPromptsForNothing) {
+  OpError error;
+  ASSERT_TRUE(
+      ConnectOnWine(WithTimings(kConfigA, "StopDelayMs = 3000"), &error))
+      << error.message;
+  ScopedServiceHandle manager = service_wine::OpenManager();
+  ScopedServiceHandle service(
+      ::OpenServiceW(manager.Get(), kTunnelServiceName, SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(service);
+  SERVICE_STATUS status{};
+  ASSERT_TRUE(::ControlService(service.Get(), SERVICE_CONTROL_STOP, &status));
+  ASSERT_TRUE(
+      service_wine::WaitForState(service.Get(), SERVICE_STOP_PENDING, 2000)
+          .reached);
+  EXPECT_FALSE(ConnectTunnel(kConfigB, &error));
+  EXPECT_EQ(error.code, "config_write_failed");
+  EXPECT_EQ(error.message, "Could not write the tunnel config (error 32)");
+  EXPECT_NE(ReadTextFile(ConfigFilePath()), kConfigB);
+  // The file stays until the tunnel lets it go; a disconnect then removes it.
+  EXPECT_TRUE(service_wine::WaitForState(service.Get(), SERVICE_STOPPED, 10000)
+                  .reached);
 }
 
 TEST_F(ServiceControlWineTest, StageReadsConnectingDuringASlowStart) {

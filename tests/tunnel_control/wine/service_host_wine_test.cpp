@@ -120,22 +120,65 @@ TEST_F(ServiceHostTest, InvalidConfigStopsTheServiceDuringStartUp) {
       << Log();
 }
 
-TEST_F(ServiceHostTest, MissingConfigStopsTheServiceDuringStartUp) {
+// Anyone who may add files beside a missing configuration could put a link
+// there after a check: the host refuses before the library is loaded.
+TEST_F(ServiceHostTest, MissingConfigIsRefusedBeforeTheLibraryLoads) {
   AddTunnelLibrary();
+  EXPECT_EQ(RunHost(), 5u);
+  EXPECT_EQ(Log(), "") << "the library never ran";
+}
+
+// While the library runs, the host holds the configuration and log.bin: no
+// other process may rename, delete or replace either, nor write the
+// configuration; the library reads the one and writes the other.
+TEST_F(ServiceHostTest, RunningTunnelsFilesCanBeNeitherMovedNorRewritten) {
+  AddTunnelLibrary();
+  ASSERT_TRUE(WriteTextFile(Config(), ValidConfig()));
   TestService service(kServiceName, ServiceCommand(Exe(), Config()));
   ASSERT_TRUE(service) << "CreateServiceW error " << service.create_error();
+  ASSERT_EQ(StartWarm(service.Get()), 0u);
+  ASSERT_TRUE(WaitForState(service.Get(), SERVICE_RUNNING, 15000).reached);
 
-  const DWORD start_error = StartWarm(service.Get());
-  ASSERT_TRUE(start_error == 0 || start_error == ERROR_FILE_NOT_FOUND)
-      << start_error;
-  const StateTrace trace = WaitForState(service.Get(), SERVICE_STOPPED, 15000);
-  ASSERT_TRUE(trace.reached);
-  EXPECT_FALSE(trace.Saw(SERVICE_RUNNING));
-  EXPECT_EQ(trace.last.dwWin32ExitCode,
-            static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  EXPECT_NE(Log().find("cannot open the configuration (error 2)"),
-            std::string::npos)
-      << Log();
+  const std::wstring log = folder_.File(L"log.bin");
+  const std::wstring moved = folder_.File(L"moved");
+  const std::wstring other = folder_.File(L"other");
+  ASSERT_TRUE(WriteTextFile(other, "other"));
+  const auto refused = [](BOOL done) {
+    return done ? DWORD{0} : ::GetLastError();
+  };
+  const auto open_for_writing = [](const std::wstring& path) -> DWORD {
+    HANDLE file =
+        ::CreateFileW(path.c_str(), GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return ::GetLastError();
+    ::CloseHandle(file);
+    return 0;
+  };
+  for (const std::wstring& path : {Config(), log}) {
+    SCOPED_TRACE(Utf8(path));
+    EXPECT_NE(refused(::MoveFileW(path.c_str(), moved.c_str())), 0u);
+    EXPECT_NE(refused(::DeleteFileW(path.c_str())), 0u);
+    EXPECT_NE(refused(::MoveFileExW(other.c_str(), path.c_str(),
+                                    MOVEFILE_REPLACE_EXISTING)),
+              0u);
+  }
+  EXPECT_EQ(open_for_writing(Config()),
+            static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(ReadTextFile(Config()), ValidConfig());
+  EXPECT_NE(Log().find("tunnel running"), std::string::npos) << Log();
+
+  SERVICE_STATUS status{};
+  ASSERT_TRUE(::ControlService(service.Get(), SERVICE_CONTROL_STOP, &status));
+  ASSERT_TRUE(WaitForState(service.Get(), SERVICE_STOPPED, 10000).reached);
+  EXPECT_NE(Log().find("tunnel stopped"), std::string::npos) << Log();
+  // Let go once the library has returned.
+  const ULONGLONG deadline = ::GetTickCount64() + 10000;
+  while (!::MoveFileW(Config().c_str(), moved.c_str()) &&
+         ::GetTickCount64() < deadline) {
+    ::Sleep(50);
+  }
+  EXPECT_TRUE(FileExists(moved));
 }
 
 TEST_F(ServiceHostTest, StandInSectionHoldsStartAndStopPending) {
