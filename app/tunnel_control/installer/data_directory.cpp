@@ -8,6 +8,7 @@
 #include "app/tunnel_control/common/tunnel_paths.h"
 #include "app/tunnel_control/os/file_objects.h"
 #include "app/tunnel_control/os/platform.h"
+#include "app/tunnel_control/os/random_text.h"
 #include "app/tunnel_control/os/scoped_handles.h"
 #include "app/tunnel_control/os/well_known_sids.h"
 
@@ -116,19 +117,6 @@ bool HoldsOnlyOurFiles(const std::wstring& directory,
   return ::GetLastError() == ERROR_NO_MORE_FILES && marker;
 }
 
-// Sixteen random hex digits, or an empty string.
-std::wstring RandomSuffix() {
-  unsigned char bytes[8] = {};
-  if (!Os().RtlGenRandom(bytes, sizeof(bytes))) return std::wstring();
-  constexpr wchar_t kDigits[] = L"0123456789abcdef";
-  std::wstring text;
-  for (unsigned char byte : bytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0xF];
-  }
-  return text;
-}
-
 // Removes what the locked folder `aside` holds, and then the folder, where
 // that is safe: each name is opened without following a link and deleted by
 // handle only when it really sits in `aside`. What cannot go (a non-empty
@@ -160,7 +148,7 @@ void ClearAside(HANDLE held, const std::wstring& aside) {
 // `directory`; when `clear`, then removes what it held where that is safe.
 bool MoveAside(HANDLE held, const std::wstring& directory, bool clear) {
   for (int attempt = 0; attempt < kRounds; ++attempt) {
-    const std::wstring suffix = RandomSuffix();
+    const std::wstring suffix = RandomHex();
     if (suffix.empty()) return false;
     const std::wstring aside = directory + kAsideInfix + suffix;
     if (RenameObject(held, aside)) {

@@ -7,6 +7,7 @@
 #include "app/tunnel_control/os/file_objects.h"
 #include "app/tunnel_control/os/platform.h"
 #include "app/tunnel_control/os/process_user.h"
+#include "app/tunnel_control/os/random_text.h"
 #include "app/tunnel_control/os/well_known_sids.h"
 
 namespace tunnel_control {
@@ -65,19 +66,6 @@ bool IsTrustedLog(HANDLE log, const std::wstring& path,
   return security && (security->owner == kSystemSid ||
                       security->owner == kAdministratorsSid ||
                       (!self.empty() && security->owner == self));
-}
-
-// Sixteen random hex digits, or an empty string.
-std::wstring RandomHex() {
-  unsigned char bytes[8] = {};
-  if (!Os().RtlGenRandom(bytes, sizeof(bytes))) return std::wstring();
-  constexpr wchar_t kDigits[] = L"0123456789abcdef";
-  std::wstring text;
-  for (unsigned char byte : bytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0xF];
-  }
-  return text;
 }
 
 // Puts a fresh, empty file of `self` at `path` in one step, whatever is there
