@@ -256,10 +256,9 @@ FolderRemoval EmptyAndDelete(HANDLE held, const std::wstring& path,
       const std::wstring child = path + L"\\" + name;
       ScopedFileHandle entry = OpenObject(child, kHoldAccess, kHoldShare);
       if (!entry) {
-        // A subfolder that shuts the Administrators out can still go by
-        // name: the held folder grants them delete-child.
-        entry = OpenObject(child, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                           kHoldShare);
+        // A name that shuts the Administrators out, even of SYNCHRONIZE,
+        // can still go: the held folder grants them delete-child and list.
+        entry = OpenExactly(child, DELETE | FILE_READ_ATTRIBUTES, kHoldShare);
       }
       const std::optional<ObjectFacts> facts =
           entry ? QueryObject(entry.Get()) : std::nullopt;

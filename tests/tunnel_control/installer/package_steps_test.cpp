@@ -177,6 +177,10 @@ TEST_F(PackageStepsTest, RemovesOnlyTheInstallersFoldersAndFollowsNoLink) {
                 std::wstring(kUserA) + L")";
   }
   sim_.AddFile(ours + L"\\log.bin", "old log").owner = L"SY";
+  // A previous user's key that shuts the administrators out still goes.
+  SimulatedPlatform::Node& key = sim_.AddFile(ours + L"\\VarnVPN.conf", "k");
+  key.owner = kUserA;
+  key.dacl = L"D:P(A;;FA;;;" + std::wstring(kUserA) + L")";
   sim_.AddDirectory(nested + L"\\sub").owner = kUserA;
   sim_.AddFile(nested + L"\\sub\\notes.txt", "notes").owner = kUserA;
   sim_.AddJunction(nested + L"\\sub\\out", outside).owner = kUserA;
