@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/command_line.h"
+#include "app/tunnel_control/common/tunnel_facts.h"
 #include "app/tunnel_control/installer/service_installer.h"
 #include "app/tunnel_control/os/platform.h"
 #include "app/tunnel_control/service_host/service_host.h"
@@ -11,12 +12,12 @@
 RunModeSelection SelectRunMode(const std::vector<std::string>& arguments) {
   RunModeSelection selection;
   if (arguments.empty()) return selection;
-  const std::string& first = arguments[0];
-  if (first == "/service") {
+  const std::wstring first = Utf8ToWide(arguments[0]);
+  if (first == tunnel_control::kServiceSwitch) {
     selection.mode = RunMode::kService;
-  } else if (first == "/tunnel-install") {
+  } else if (first == tunnel_control::kInstallSwitch) {
     selection.mode = RunMode::kInstall;
-  } else if (first == "/tunnel-uninstall") {
+  } else if (first == tunnel_control::kUninstallSwitch) {
     selection.mode = RunMode::kUninstall;
     return selection;
   } else {

@@ -4,6 +4,8 @@
 // and never a truncated configuration file.
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -54,51 +56,15 @@ constexpr DWORD kInjectedErrors[] = {ERROR_ACCESS_DENIED, ERROR_GEN_FAILURE};
 
 // True when `error` is one of the code and message pairs operations report.
 bool IsVocabulary(const OpError& error) {
-  struct Entry {
-    const char* code;
-    const char* text;
-    const char* numbered_suffix_start;  // null: the text is the whole message
-  };
-  static const Entry kEntries[] = {
-      {"scm_unavailable", "Could not reach the service manager", " (error "},
-      {"service_unavailable", "Could not open the tunnel service", " (error "},
-      {"stop_failed", "Timed out stopping the previous tunnel", nullptr},
-      {"stop_failed", "Could not stop the tunnel service", " (error "},
-      {"start_failed", "Could not start the tunnel service", " (error "},
-      {"tunnel_failed",
-       "Tunnel service exited during startup "
-       "(see %ProgramData%\\VarnVPN\\log.bin)",
-       nullptr},
-      {"config_write_failed", "Could not resolve %ProgramData%", nullptr},
-      {"config_write_failed", "Could not write the tunnel config", " (error "},
-      {"config_write_failed", "Short write while saving the tunnel config",
-       nullptr},
-      {"install_failed",
-       "Could not resolve the current user or executable path", nullptr},
-      {"install_failed", "Could not launch the elevated tunnel installer",
-       " (error "},
-      {"elevation_declined", "Could not launch the elevated tunnel installer",
-       " (error "},
-      {"install_failed", "Tunnel service install failed",
-       " (helper exit code "},
-  };
-  for (const Entry& entry : kEntries) {
-    if (error.code != entry.code) continue;
-    if (entry.numbered_suffix_start == nullptr) {
-      if (error.message == entry.text) return true;
-      continue;
-    }
-    const std::string head =
-        std::string(entry.text) + entry.numbered_suffix_start;
-    const std::string& m = error.message;
-    if (m.size() < head.size() + 2 || m.compare(0, head.size(), head) != 0 ||
-        m.back() != ')') {
-      continue;
-    }
-    const std::string digits =
-        m.substr(head.size(), m.size() - head.size() - 1);
-    if (digits.find_first_not_of("0123456789") == std::string::npos &&
-        (digits.size() == 1 || digits[0] != '0')) {
+  // A number is the message's last word, before its closing parenthesis.
+  uint32_t number = 0;
+  const size_t space = error.message.rfind(' ');
+  if (space != std::string::npos && error.message.ends_with(')')) {
+    const char* last = error.message.data() + error.message.size() - 1;
+    std::from_chars(error.message.data() + space + 1, last, number);
+  }
+  for (const ErrorText& entry : kOperationErrors) {
+    if (error.code == entry.code && error.message == MessageOf(entry, number)) {
       return true;
     }
   }
@@ -107,10 +73,8 @@ bool IsVocabulary(const OpError& error) {
 
 // The install mode's exit code as the elevated launch reports it.
 bool Installed(int exit_code, OpError* error) {
-  if (exit_code == 0) return true;
-  SetOpError(error, "install_failed",
-             "Tunnel service install failed (helper exit code " +
-                 std::to_string(exit_code) + ")");
+  if (exit_code == kInstallSucceeded) return true;
+  SetOpError(error, kInstallHelperFailed, exit_code);
   return false;
 }
 

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <utility>
 
+#include "app/tunnel_control/common/error_texts.h"
 #include "win/scoped_resource.h"
 
 namespace tunnel_control {
@@ -78,7 +79,8 @@ void RunOperationAsync(
     // std::bad_alloc can come too. Without this the guard would stay set and
     // every later operation would be refused as "busy".
     operation_in_progress.store(false);
-    result->Error("thread_failed", "Could not start the tunnel operation");
+    result->Error(std::string(kThreadFailed.code),
+                  std::string(kThreadFailed.message));
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/tunnel_control/channel/operation_runner.h"
 #include "app/tunnel_control/client/service_control.h"
+#include "app/tunnel_control/common/error_texts.h"
 #include "codec/standard_method_codec.h"
 #include "engine_client/call_channel.h"
 
@@ -19,9 +20,6 @@ const TunnelServices kRealServices = {ConnectTunnel, DisconnectTunnel,
 
 // Read on the operation threads too, so the swap is atomic.
 std::atomic<const TunnelServices*> active_services{&kRealServices};
-
-constexpr char kBusyCode[] = "busy";
-constexpr char kBusyMessage[] = "Another tunnel operation is in progress";
 
 // Returns the "config" string of a "connect" argument, or an empty string
 // when there is none.
@@ -43,7 +41,7 @@ void StartGuarded(HWND window, std::unique_ptr<Result> result,
                   TunnelOperation operation) {
   std::shared_ptr<Result> shared = std::move(result);
   if (operation_in_progress.exchange(true)) {
-    shared->Error(kBusyCode, kBusyMessage);
+    shared->Error(std::string(kBusy.code), std::string(kBusy.message));
     return;
   }
   RunOperationAsync(window, std::move(shared), std::move(operation));
@@ -73,7 +71,7 @@ void HandleTunnelCall(HWND window,
   } else if (method == "connect") {
     std::string config_text = ConfigText(call.call_arguments());
     if (config_text.empty()) {
-      result->Error("bad_args", "connect expects a non-empty 'config'");
+      result->Error(std::string(kBadArgs.code), std::string(kBadArgs.message));
       return;
     }
     StartGuarded(window, std::move(result),

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/tunnel_control/common/error_texts.h"
+#include "app/tunnel_control/common/tunnel_facts.h"
 #include "app/tunnel_control/common/tunnel_paths.h"
 #include "app/tunnel_control/os/platform.h"
 #include "app/tunnel_control/os/scoped_handles.h"
@@ -23,13 +24,12 @@ bool RunElevatedInstall(OpError* error) {
   const std::wstring sid = CurrentUserSidString();
   const std::wstring executable = ExecutablePath();
   if (sid.empty() || executable.empty()) {
-    SetOpError(error, "install_failed",
-               "Could not resolve the current user or executable path");
+    SetOpError(error, kInstallUnresolved);
     return false;
   }
 
   // The SID has no spaces, so it goes unquoted as the only argument.
-  const std::wstring parameters = L"/tunnel-install " + sid;
+  const std::wstring parameters = InstallArguments(sid);
 
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
@@ -42,10 +42,9 @@ bool RunElevatedInstall(OpError* error) {
     const DWORD launch_error = ::GetLastError();
     // ERROR_CANCELLED is what the user's "no" at the elevation prompt gives.
     SetOpError(error,
-               launch_error == ERROR_CANCELLED ? "elevation_declined"
-                                               : "install_failed",
-               WithErrorNumber("Could not launch the elevated tunnel installer",
-                               launch_error));
+               launch_error == ERROR_CANCELLED ? kElevationDeclined
+                                               : kInstallLaunchFailed,
+               launch_error);
     return false;
   }
 
@@ -56,11 +55,9 @@ bool RunElevatedInstall(OpError* error) {
     Os().WaitForSingleObject(process.Get(), kInstallWaitMs);
     Os().GetExitCodeProcess(process.Get(), &exit_code);
   }
-  if (exit_code == 0) return true;
+  if (exit_code == kInstallSucceeded) return true;
 
-  SetOpError(error, "install_failed",
-             "Tunnel service install failed (helper exit code " +
-                 std::to_string(exit_code) + ")");
+  SetOpError(error, kInstallHelperFailed, exit_code);
   return false;
 }
 

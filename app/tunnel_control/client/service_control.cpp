@@ -20,10 +20,6 @@ constexpr DWORD kStageAccess = SERVICE_QUERY_STATUS;
 
 constexpr ULONGLONG kStartWaitMs = 15'000;
 
-constexpr char kTunnelFailedMessage[] =
-    "Tunnel service exited during startup "
-    "(see %ProgramData%\\VarnVPN\\log.bin)";
-
 ScopedServiceHandle OpenManager() {
   return ScopedServiceHandle(
       Os().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -35,14 +31,11 @@ ScopedServiceHandle OpenTunnelService(SC_HANDLE manager, DWORD access) {
 }
 
 void SetManagerUnavailable(OpError* error, DWORD last_error) {
-  SetOpError(
-      error, "scm_unavailable",
-      WithErrorNumber("Could not reach the service manager", last_error));
+  SetOpError(error, kScmUnavailable, last_error);
 }
 
 void SetServiceUnavailable(OpError* error, DWORD last_error) {
-  SetOpError(error, "service_unavailable",
-             WithErrorNumber("Could not open the tunnel service", last_error));
+  SetOpError(error, kServiceUnavailable, last_error);
 }
 
 // Sends the stop control; returns its success flag.
@@ -62,8 +55,7 @@ ConnectAction RestartWithConfig(SC_HANDLE service,
     SendStop(service);  // Its result is ignored: only the wait decides.
     if (WaitForServiceState(service, {SERVICE_STOPPED}, kStopWaitMs) !=
         SERVICE_STOPPED) {
-      SetOpError(error, "stop_failed",
-                 "Timed out stopping the previous tunnel");
+      SetOpError(error, kPreviousStopTimedOut);
       return ConnectAction::kFail;
     }
   }
@@ -86,9 +78,7 @@ ConnectAction RestartWithConfig(SC_HANDLE service,
     const ConnectAction after_start = NextConnectAction(
         ConnectStep::kStartService, false, start_error, installed);
     if (after_start == ConnectAction::kFail) {
-      SetOpError(
-          error, "start_failed",
-          WithErrorNumber("Could not start the tunnel service", start_error));
+      SetOpError(error, kStartFailed, start_error);
     }
     return after_start;
   }
@@ -99,7 +89,7 @@ ConnectAction RestartWithConfig(SC_HANDLE service,
   }
   // A service still pending at the deadline is left as it is.
   RetryWhileStoppedServiceEnds(service, DeleteTunnelConfig);
-  SetOpError(error, "tunnel_failed", kTunnelFailedMessage);
+  SetOpError(error, kTunnelFailed);
   return ConnectAction::kFail;
 }
 
@@ -164,9 +154,7 @@ bool DisconnectTunnel(OpError* error) {
     const DWORD stop_error = ::GetLastError();
     // A service that stopped on its own since the query is what we want.
     if (stop_error != ERROR_SERVICE_NOT_ACTIVE) {
-      SetOpError(
-          error, "stop_failed",
-          WithErrorNumber("Could not stop the tunnel service", stop_error));
+      SetOpError(error, kStopFailed, stop_error);
       return false;
     }
   }

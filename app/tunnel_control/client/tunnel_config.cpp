@@ -36,7 +36,7 @@ bool WriteTunnelConfig(std::string_view config, OpError* error,
   *failure = ERROR_SUCCESS;
   const std::wstring path = ConfigFilePath();
   if (path.empty()) {
-    SetOpError(error, "config_write_failed", "Could not resolve %ProgramData%");
+    SetOpError(error, kProgramDataUnresolved);
     return false;
   }
   // An existing file keeps its owner and DACL when reopened, and may be a
@@ -57,9 +57,7 @@ bool WriteTunnelConfig(std::string_view config, OpError* error,
   }
   if (!file) {
     *failure = last_error;
-    SetOpError(
-        error, "config_write_failed",
-        WithErrorNumber("Could not write the tunnel config", last_error));
+    SetOpError(error, kConfigWriteFailed, last_error);
     return false;
   }
   // One call with a 32-bit count: a text of 4 GiB or more cannot match the
@@ -71,8 +69,7 @@ bool WriteTunnelConfig(std::string_view config, OpError* error,
   file.Reset();
   if (!wrote || written != config.size()) {
     Os().DeleteFileW(path.c_str());
-    SetOpError(error, "config_write_failed",
-               "Short write while saving the tunnel config");
+    SetOpError(error, kConfigShortWrite);
     return false;
   }
   return true;

@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "app/tunnel_control/common/tunnel_facts.h"
 #include "app/tunnel_control/common/tunnel_names.h"
 
 namespace tunnel_control {
@@ -12,11 +13,6 @@ constexpr wchar_t kServiceSddlPrefix[] =
     L"(A;;CCLCSWLOCRRC;;;IU)(A;;CCLCSWLOCRRC;;;SU)(A;;RPWPCCLCSWLOCRRC;;;";
 
 }  // namespace
-
-std::wstring ServiceBinaryPath(const std::wstring& executable,
-                               const std::wstring& config_file) {
-  return L"\"" + executable + L"\" /service \"" + config_file + L"\"";
-}
 
 std::wstring ServiceSddl(const std::wstring& user_sid) {
   return kServiceSddlPrefix + user_sid + L")";
@@ -31,7 +27,7 @@ ServiceDefinition TunnelServiceDefinition(const std::wstring& executable,
           SERVICE_WIN32_OWN_PROCESS,
           SERVICE_DEMAND_START,
           SERVICE_ERROR_NORMAL,
-          ServiceBinaryPath(executable, config_file),
+          ServiceCommandLine(executable, config_file),
           std::wstring(kServiceDependencies, std::size(kServiceDependencies)),
           SERVICE_SID_TYPE_UNRESTRICTED,
           ServiceSddl(user_sid)};

@@ -33,11 +33,6 @@ struct ServiceDefinition {
   bool operator==(const ServiceDefinition&) const = default;
 };
 
-// Returns the service's command line: the quoted executable, "/service" and
-// the quoted configuration file path.
-std::wstring ServiceBinaryPath(const std::wstring& executable,
-                               const std::wstring& config_file);
-
 // Returns the service's SDDL: SYSTEM and Administrators manage it, every
 // interactive user may read its state, and `user_sid` may also start and
 // stop it.

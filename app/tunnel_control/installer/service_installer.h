@@ -7,36 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "app/tunnel_control/common/tunnel_facts.h"
 #include "app/tunnel_control/os/file_objects.h"
 
 namespace tunnel_control {
-
-// Exit codes of RunInstallMode.
-enum InstallExitCode : int {
-  kInstallSucceeded = 0,
-  kInstallBadSid = 10,
-  kInstallNoPath = 11,
-  kInstallDirectoryFailed = 12,
-  kInstallDirectoryDaclFailed = 13,
-  kInstallManagerUnavailable = 14,
-  kInstallCreateFailed = 15,
-  kInstallOpenExistingFailed = 16,
-  kInstallReconfigureFailed = 17,
-  kInstallSidTypeFailed = 18,
-  kInstallSddlFailed = 19,
-  kInstallServiceDaclFailed = 20,
-  kInstallLocationUnprotected = 21,
-  // The previous user's service was deleted, but someone holds it open.
-  kInstallPreviousServiceMarked = 22,
-};
-
-// Exit codes of RunUninstallMode.
-enum UninstallExitCode : int {
-  kUninstallSucceeded = 0,
-  kUninstallManagerUnavailable = 30,
-  kUninstallOpenFailed = 31,
-  kUninstallDeleteFailed = 32,
-};
 
 // True when `dacl` (a service's, null when absent) lets anyone but SYSTEM,
 // the Administrators and `user_sid` more than read the service's state: a

@@ -6,20 +6,10 @@
 
 #include <string>
 
+#include "app/tunnel_control/common/tunnel_facts.h"
 #include "app/tunnel_control/os/scoped_handles.h"
 
 namespace tunnel_control {
-
-// Exit codes of RunServiceMode.
-enum ServiceExitCode : int {
-  kServiceSucceeded = 0,
-  kServiceNoPath = 1,
-  kServiceLibraryMissing = 2,
-  kServiceExportMissing = 3,
-  kServiceTunnelFailed = 4,
-  kServiceConfigRefused = 5,
-  kServiceLogRefused = 6,
-};
 
 // Returns the path of tunnel.dll beside `executable`, or an empty string
 // when the path has no backslash.

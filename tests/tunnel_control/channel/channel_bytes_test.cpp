@@ -6,11 +6,15 @@
 #include <vector>
 
 #include "app/tunnel_control/channel/tunnel_channel.h"
+#include "app/tunnel_control/common/error_texts.h"
 #include "engine_client/binary_messenger.h"
 #include "tests/tunnel_control/channel/channel_test_support.h"
 
 namespace tunnel_test {
 namespace {
+
+using tunnel_control::kBadArgs;
+using tunnel_control::kTunnelFailedCode;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -68,7 +72,7 @@ TEST(ChannelBytesTest, RegisteredChannelAnswersEncodedCalls) {
   FakeServices services;
   services.stage = "connected";
   services.connect = [](const std::string& config, OpError* error) {
-    error->code = "tunnel_failed";
+    error->code = kTunnelFailedCode;
     error->message = "rejected " + config;
     return false;
   };
@@ -89,15 +93,15 @@ TEST(ChannelBytesTest, RegisteredChannelAnswersEncodedCalls) {
   EXPECT_EQ(connect->count, 0);
   ASSERT_TRUE(PumpUntil([&] { return connect->count > 0; }));
   EXPECT_EQ(connect->count, 1);
-  EXPECT_EQ(
-      connect->bytes,
-      Concat(
-          {{0x01}, Text(7, "tunnel_failed"), Text(7, "rejected x"), {0x00}}));
+  EXPECT_EQ(connect->bytes, Concat({{0x01},
+                                    Text(7, std::string(kTunnelFailedCode)),
+                                    Text(7, "rejected x"),
+                                    {0x00}}));
 
   auto bad = Deliver(messenger, Concat({Text(7, "connect"), {0x00}}));
   EXPECT_EQ(bad->bytes, Concat({{0x01},
-                                Text(7, "bad_args"),
-                                Text(7, "connect expects a non-empty 'config'"),
+                                Text(7, std::string(kBadArgs.code)),
+                                Text(7, std::string(kBadArgs.message)),
                                 {0x00}}));
 
   // A failure that wrote nothing: empty code, and the empty message goes out

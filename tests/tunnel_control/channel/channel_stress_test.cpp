@@ -6,10 +6,16 @@
 #include <vector>
 
 #include "app/tunnel_control/channel/tunnel_channel.h"
+#include "app/tunnel_control/common/error_texts.h"
 #include "tests/tunnel_control/channel/channel_test_support.h"
 
 namespace tunnel_test {
 namespace {
+
+using tunnel_control::kBadArgs;
+using tunnel_control::kBusy;
+using tunnel_control::kStopFailedCode;
+using tunnel_control::kTunnelFailedCode;
 
 using tunnel_control::HandleTunnelCall;
 
@@ -19,7 +25,7 @@ TEST(ChannelStressTest, EveryCallIsAnsweredOnceAndOperationsNeverOverlap) {
   FakeServices services;
   services.connect = [](const std::string& config, OpError* error) {
     if (config.back() == '!') {
-      error->code = "tunnel_failed";
+      error->code = kTunnelFailedCode;
       error->message = config;
       return false;
     }
@@ -27,7 +33,7 @@ TEST(ChannelStressTest, EveryCallIsAnsweredOnceAndOperationsNeverOverlap) {
   };
   services.disconnect = [](OpError* error) {
     Sleep(0);
-    error->code = "stop_failed";
+    error->code = kStopFailedCode;
     return true;
   };
   TaskWindow window;
@@ -84,19 +90,19 @@ TEST(ChannelStressTest, EveryCallIsAnsweredOnceAndOperationsNeverOverlap) {
         ASSERT_EQ(reply->kind, Reply::Kind::kSuccess);
         break;
       case Sent::kBadConnect:
-        ASSERT_EQ(reply->code, "bad_args");
+        ASSERT_EQ(reply->code, kBadArgs.code);
         break;
       case Sent::kUnknown:
         ASSERT_EQ(reply->kind, Reply::Kind::kNotImplemented);
         break;
       case Sent::kConnect:
       case Sent::kDisconnect:
-        if (reply->code == "busy") {
+        if (reply->code == kBusy.code) {
           ++busy;
         } else {
           ++operations_answered;
           ASSERT_TRUE(reply->kind == Reply::Kind::kSuccess ||
-                      reply->code == "tunnel_failed");
+                      reply->code == kTunnelFailedCode);
         }
         break;
     }

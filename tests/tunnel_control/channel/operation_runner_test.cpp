@@ -7,10 +7,15 @@
 #include <new>
 #include <system_error>
 
+#include "app/tunnel_control/common/error_texts.h"
 #include "tests/tunnel_control/channel/channel_test_support.h"
 
 namespace tunnel_test {
 namespace {
+
+using tunnel_control::kStopFailedCode;
+using tunnel_control::kThreadFailed;
+using tunnel_control::kTunnelFailedCode;
 
 using tunnel_control::HandleTunnelCall;
 using tunnel_control::operation_in_progress;
@@ -42,14 +47,14 @@ class OperationRunnerTest : public testing::Test {
 
 TEST_F(OperationRunnerTest, FailureAnswersTheRecordsCodeAndMessage) {
   services_.disconnect = [](OpError* error) {
-    error->code = "stop_failed";
+    error->code = kStopFailedCode;
     error->message = "The tunnel service did not stop (error 1053)";
     return false;
   };
   auto reply = Send("disconnect");
   WaitForAnswer(reply);
   EXPECT_EQ(reply->kind, Reply::Kind::kError);
-  EXPECT_EQ(reply->code, "stop_failed");
+  EXPECT_EQ(reply->code, kStopFailedCode);
   EXPECT_EQ(reply->message, "The tunnel service did not stop (error 1053)");
   EXPECT_FALSE(reply->has_details);
 }
@@ -66,7 +71,7 @@ TEST_F(OperationRunnerTest, FailureWithAnUntouchedRecordAnswersEmptyTexts) {
 
 TEST_F(OperationRunnerTest, SuccessIgnoresWhatTheOperationWrote) {
   services_.connect = [](const std::string&, OpError* error) {
-    error->code = "tunnel_failed";
+    error->code = kTunnelFailedCode;
     error->message = "ignored";
     return true;
   };
@@ -126,8 +131,8 @@ TEST_F(OperationRunnerTest, ThreadStartFailureAnswersAtOnceAndFreesTheGuard) {
       auto reply = Send("connect");
       EXPECT_EQ(reply->answers, 1);
       EXPECT_EQ(reply->kind, Reply::Kind::kError);
-      EXPECT_EQ(reply->code, "thread_failed");
-      EXPECT_EQ(reply->message, "Could not start the tunnel operation");
+      EXPECT_EQ(reply->code, kThreadFailed.code);
+      EXPECT_EQ(reply->message, kThreadFailed.message);
       EXPECT_FALSE(reply->has_details);
       EXPECT_TRUE(reply->destroyed);
       EXPECT_FALSE(operation_in_progress);

@@ -6,16 +6,18 @@
 
 #include <vector>
 
+#include "app/tunnel_control/common/error_texts.h"
 #include "tests/tunnel_control/channel/channel_test_support.h"
 
 namespace tunnel_test {
 namespace {
 
+using tunnel_control::ErrorText;
+using tunnel_control::kBadArgs;
+using tunnel_control::kBusy;
+
 using tunnel_control::HandleTunnelCall;
 using tunnel_control::operation_in_progress;
-
-constexpr char kBadArgsMessage[] = "connect expects a non-empty 'config'";
-constexpr char kBusyMessage[] = "Another tunnel operation is in progress";
 
 class TunnelChannelTest : public testing::Test {
  protected:
@@ -29,12 +31,11 @@ class TunnelChannelTest : public testing::Test {
     return Send(Call("connect", ConfigArgument(EncodableValue(config))));
   }
 
-  static void ExpectError(const Reply& reply, const std::string& code,
-                          const std::string& message) {
+  static void ExpectError(const Reply& reply, const ErrorText& text) {
     EXPECT_EQ(reply.answers, 1);
     EXPECT_EQ(reply.kind, Reply::Kind::kError);
-    EXPECT_EQ(reply.code, code);
-    EXPECT_EQ(reply.message, message);
+    EXPECT_EQ(reply.code, text.code);
+    EXPECT_EQ(reply.message, text.message);
     EXPECT_FALSE(reply.has_details);
   }
 
@@ -75,7 +76,7 @@ TEST_F(TunnelChannelTest, UnusableConfigIsBadArgsAndTheNextConnectIsAccepted) {
   for (const auto& [what, argument] : unusable) {
     SCOPED_TRACE(what);
     auto refused = Send(Call("connect", argument));
-    ExpectError(*refused, "bad_args", kBadArgsMessage);
+    ExpectError(*refused, kBadArgs);
     EXPECT_FALSE(operation_in_progress);
 
     auto accepted = SendConnect("[Interface]");
@@ -107,10 +108,10 @@ TEST_F(TunnelChannelTest, OperationInProgressRefusesOthersButNotStage) {
   auto first = SendConnect("[Interface]");
   EXPECT_TRUE(operation_in_progress);
 
-  ExpectError(*SendConnect("[Interface]"), "busy", kBusyMessage);
-  ExpectError(*Send(Call("disconnect")), "busy", kBusyMessage);
+  ExpectError(*SendConnect("[Interface]"), kBusy);
+  ExpectError(*Send(Call("disconnect")), kBusy);
   // The argument is checked before the guard.
-  ExpectError(*SendConnect(""), "bad_args", kBadArgsMessage);
+  ExpectError(*SendConnect(""), kBadArgs);
 
   services_.stage = "connecting";
   auto stage = Send(Call("stage"));

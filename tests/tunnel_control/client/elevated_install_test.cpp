@@ -5,15 +5,15 @@
 #include <string>
 
 #include "app/tunnel_control/common/op_error.h"
+#include "app/tunnel_control/common/tunnel_facts.h"
+#include "tests/tunnel_control/support/outcome_matchers.h"
 #include "tests/tunnel_control/support/simulated_test.h"
 
 namespace tunnel_control {
 namespace {
 
+using testing::ErrorIs;
 using testing::SimulatedPlatform;
-
-constexpr char kUnresolved[] =
-    "Could not resolve the current user or executable path";
 
 class ElevatedInstallTest : public testing::SimulatedTest {
  protected:
@@ -60,9 +60,7 @@ TEST_F(ElevatedInstallTest, WaitsUpTo120sAndShowsStillActive) {
   sim_.elevation().finishes = false;
   const uint64_t start = sim_.now();
   EXPECT_FALSE(RunElevatedInstall(&error_));
-  EXPECT_EQ(error_.code, "install_failed");
-  EXPECT_EQ(error_.message,
-            "Tunnel service install failed (helper exit code 259)");
+  EXPECT_TRUE(ErrorIs(error_, kInstallHelperFailed, 259));
   EXPECT_EQ(sim_.now() - start, 120'000u);
 }
 
@@ -74,14 +72,12 @@ TEST_F(ElevatedInstallTest, SlowInstallerWithinTheLimitSucceeds) {
 TEST_F(ElevatedInstallTest, MissingSidOrPathLaunchesNothing) {
   sim_.FailOnce("OpenProcessToken", ERROR_ACCESS_DENIED);
   EXPECT_FALSE(RunElevatedInstall(&error_));
-  EXPECT_EQ(error_.code, "install_failed");
-  EXPECT_EQ(error_.message, kUnresolved);
+  EXPECT_TRUE(ErrorIs(error_, kInstallUnresolved));
 
   error_ = {};
   sim_.FailOnce("GetModuleFileNameW", ERROR_INSUFFICIENT_BUFFER);
   EXPECT_FALSE(RunElevatedInstall(&error_));
-  EXPECT_EQ(error_.code, "install_failed");
-  EXPECT_EQ(error_.message, kUnresolved);
+  EXPECT_TRUE(ErrorIs(error_, kInstallUnresolved));
 
   EXPECT_EQ(sim_.CountCalls("ShellExecuteExW"), 0);
 }
@@ -94,7 +90,7 @@ TEST_F(ElevatedInstallTest, PathOf260CharactersIsRefused) {
   ASSERT_EQ(at_limit.size(), 260u);
   sim_.SetModulePath(at_limit);
   EXPECT_FALSE(RunElevatedInstall(&error_));
-  EXPECT_EQ(error_.message, kUnresolved);
+  EXPECT_TRUE(ErrorIs(error_, kInstallUnresolved));
   EXPECT_EQ(sim_.CountCalls("ShellExecuteExW"), 0);
 
   sim_.SetModulePath(at_limit.substr(1));  // 259 characters still fit
@@ -107,11 +103,10 @@ class LaunchFailureTest : public ElevatedInstallTest,
 TEST_P(LaunchFailureTest, NamesTheErrorNumber) {
   sim_.elevation().launch_error = GetParam();
   EXPECT_FALSE(RunElevatedInstall(&error_));
-  EXPECT_EQ(error_.code, GetParam() == ERROR_CANCELLED ? "elevation_declined"
-                                                       : "install_failed");
-  EXPECT_EQ(error_.message,
-            "Could not launch the elevated tunnel installer (error " +
-                std::to_string(GetParam()) + ")");
+  EXPECT_TRUE(ErrorIs(
+      error_,
+      GetParam() == ERROR_CANCELLED ? kElevationDeclined : kInstallLaunchFailed,
+      GetParam()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, LaunchFailureTest,
@@ -124,9 +119,7 @@ INSTANTIATE_TEST_SUITE_P(Codes, LaunchFailureTest,
 TEST_F(ElevatedInstallTest, NoProcessHandleShowsThePresetExitCode) {
   sim_.elevation().return_process_handle = false;
   EXPECT_FALSE(RunElevatedInstall(&error_));
-  EXPECT_EQ(error_.code, "install_failed");
-  EXPECT_EQ(error_.message,
-            "Tunnel service install failed (helper exit code 1)");
+  EXPECT_TRUE(ErrorIs(error_, kInstallHelperFailed, 1));
   EXPECT_EQ(sim_.CountCalls("WaitForSingleObject"), 0);
 }
 
@@ -134,21 +127,15 @@ TEST_F(ElevatedInstallTest, UnreadableExitCodeShowsThePresetExitCode) {
   sim_.elevation().run = [](const auto&) -> DWORD { return 0; };
   sim_.FailOnce("GetExitCodeProcess", ERROR_INVALID_HANDLE);
   EXPECT_FALSE(RunElevatedInstall(&error_));
-  EXPECT_EQ(error_.message,
-            "Tunnel service install failed (helper exit code 1)");
+  EXPECT_TRUE(ErrorIs(error_, kInstallHelperFailed, 1));
 }
 
 TEST_F(ElevatedInstallTest, ExitCodesAreShownInUnsignedDecimal) {
   for (DWORD code : {10u, 18u, 20u, 0xC0000005u}) {
     sim_.elevation().run = [code](const auto&) { return code; };
     EXPECT_FALSE(RunElevatedInstall(&error_));
-    EXPECT_EQ(error_.code, "install_failed");
-    EXPECT_EQ(error_.message,
-              "Tunnel service install failed (helper exit code " +
-                  std::to_string(code) + ")");
+    EXPECT_TRUE(ErrorIs(error_, kInstallHelperFailed, code));
   }
-  EXPECT_EQ(error_.message,
-            "Tunnel service install failed (helper exit code 3221225477)");
 }
 
 TEST_F(ElevatedInstallTest, TheCopyRunsElevatedWithTheCallersSid) {
@@ -162,7 +149,7 @@ TEST_F(ElevatedInstallTest, TheCopyRunsElevatedWithTheCallersSid) {
   };
   EXPECT_TRUE(RunElevatedInstall(&error_));
   EXPECT_TRUE(was_elevated);
-  EXPECT_EQ(seen_parameters, L"/tunnel-install S-1-5-21-4-5-6-2002");
+  EXPECT_EQ(seen_parameters, InstallArguments(L"S-1-5-21-4-5-6-2002"));
 }
 
 }  // namespace

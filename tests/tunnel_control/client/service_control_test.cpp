@@ -13,11 +13,13 @@
 #include "app/tunnel_control/common/op_error.h"
 #include "app/tunnel_control/common/service_wait.h"
 #include "app/tunnel_control/common/tunnel_names.h"
+#include "tests/tunnel_control/support/outcome_matchers.h"
 #include "tests/tunnel_control/support/simulated_test.h"
 
 namespace tunnel_control {
 namespace {
 
+using testing::ErrorIs;
 using testing::kConfigPath;
 using testing::kDataDirectory;
 using testing::SimulatedPlatform;
@@ -27,9 +29,6 @@ constexpr char kConfig[] =
     "\r\nAddress = 10.7.0.2/32\r\n\r\n[Peer]\r\nPublicKey = "
     "Ux/WWMDIsQVDqY00dkHuYEGbZcyL0YOpCwZZH0sh/HY=\r\nAllowedIPs = "
     "0.0.0.0/0\r\n";
-constexpr char kTunnelFailed[] =
-    "Tunnel service exited during startup "
-    "(see %ProgramData%\\VarnVPN\\log.bin)";
 
 class ServiceControlTest : public testing::SimulatedTest {
  protected:
@@ -168,9 +167,7 @@ TEST_F(ServiceControlTest, DeclinedElevationInstallsNothing) {
   sim_.elevation().launch_error = ERROR_CANCELLED;
   InstallerInstalls();
   EXPECT_FALSE(ConnectTunnel(kConfig, &error_));
-  EXPECT_EQ(error_.code, "elevation_declined");
-  EXPECT_EQ(error_.message,
-            "Could not launch the elevated tunnel installer (error 1223)");
+  EXPECT_TRUE(ErrorIs(error_, kElevationDeclined, 1223));
   EXPECT_EQ(service(), nullptr);
   EXPECT_EQ(config_file(), std::nullopt);
 }
@@ -178,9 +175,7 @@ TEST_F(ServiceControlTest, DeclinedElevationInstallsNothing) {
 TEST_F(ServiceControlTest, FailedInstallerEndsTheConnectWithItsExitCode) {
   sim_.elevation().run = [](const auto&) -> DWORD { return 13; };
   EXPECT_FALSE(ConnectTunnel(kConfig, &error_));
-  EXPECT_EQ(error_.code, "install_failed");
-  EXPECT_EQ(error_.message,
-            "Tunnel service install failed (helper exit code 13)");
+  EXPECT_TRUE(ErrorIs(error_, kInstallHelperFailed, 13));
   EXPECT_EQ(launches(), 1u);
   EXPECT_EQ(sim_.CountCalls("OpenSCManagerW"), 1);
 }
@@ -189,9 +184,7 @@ TEST_F(ServiceControlTest, InstallerStillRunningAfter120sIsNotRetried) {
   sim_.elevation().finishes = false;
   const uint64_t start = sim_.now();
   EXPECT_FALSE(ConnectTunnel(kConfig, &error_));
-  EXPECT_EQ(error_.code, "install_failed");
-  EXPECT_EQ(error_.message,
-            "Tunnel service install failed (helper exit code 259)");
+  EXPECT_TRUE(ErrorIs(error_, kInstallHelperFailed, 259));
   EXPECT_EQ(sim_.now() - start, 120'000u);
   EXPECT_EQ(launches(), 1u);
   EXPECT_EQ(sim_.CountCalls("OpenSCManagerW"), 1);
@@ -211,8 +204,7 @@ TEST_F(ServiceControlTest, ServiceStillOutOfReachAfterInstallIsUnavailable) {
   Installed().denied_access = SERVICE_START;
   InstallerInstalls();  // repairs nothing
   EXPECT_FALSE(ConnectTunnel(kConfig, &error_));
-  EXPECT_EQ(error_.code, "service_unavailable");
-  EXPECT_EQ(error_.message, "Could not open the tunnel service (error 5)");
+  EXPECT_TRUE(ErrorIs(error_, kServiceUnavailable, 5));
   EXPECT_EQ(launches(), 1u);
 }
 
@@ -220,8 +212,7 @@ TEST_F(ServiceControlTest, OtherOpenFailureDoesNotElevate) {
   Installed();
   sim_.FailOnce("OpenServiceW", ERROR_INVALID_NAME);
   EXPECT_FALSE(ConnectTunnel(kConfig, &error_));
-  EXPECT_EQ(error_.code, "service_unavailable");
-  EXPECT_EQ(error_.message, "Could not open the tunnel service (error 123)");
+  EXPECT_TRUE(ErrorIs(error_, kServiceUnavailable, 123));
   EXPECT_EQ(launches(), 0u);
 }
 
@@ -241,8 +232,7 @@ TEST_F(ServiceControlTest, ConfigWriteDeniedAfterInstallFails) {
   InstallerInstalls();
   sim_.FailAlways("CreateFileW", ERROR_ACCESS_DENIED);
   EXPECT_FALSE(ConnectTunnel(kConfig, &error_));
-  EXPECT_EQ(error_.code, "config_write_failed");
-  EXPECT_EQ(error_.message, "Could not write the tunnel config (error 5)");
+  EXPECT_TRUE(ErrorIs(error_, kConfigWriteFailed, 5));
   EXPECT_EQ(launches(), 1u);
   EXPECT_EQ(service()->start_count, 0);
 }
@@ -259,8 +249,7 @@ TEST_F(ServiceControlTest, ConfigHeldByAStoppingTunnelFailsWithoutPrompt) {
     held = sim_.OpenForeign(kConfigPath, FILE_READ_DATA, FILE_SHARE_READ);
   });
   EXPECT_FALSE(ConnectTunnel(kConfig, &error_));
-  EXPECT_EQ(error_.code, "config_write_failed");
-  EXPECT_EQ(error_.message, "Could not write the tunnel config (error 32)");
+  EXPECT_TRUE(ErrorIs(error_, kConfigWriteFailed, 32));
   EXPECT_EQ(launches(), 0u);
   EXPECT_EQ(s.start_count, 0);
   EXPECT_EQ(config_file(), "old");
@@ -306,8 +295,7 @@ TEST_F(ServiceControlTest, StartDeniedTwiceElevatesOnlyOnce) {
   Installed().start_error = ERROR_ACCESS_DENIED;
   InstallerInstalls();
   EXPECT_FALSE(ConnectTunnel(kConfig, &error_));
-  EXPECT_EQ(error_.code, "start_failed");
-  EXPECT_EQ(error_.message, "Could not start the tunnel service (error 5)");
+  EXPECT_TRUE(ErrorIs(error_, kStartFailed, 5));
   EXPECT_EQ(launches(), 1u);
   EXPECT_EQ(sim_.CountCalls("StartServiceW"), 2);
   EXPECT_EQ(config_file(), std::nullopt);
@@ -324,8 +312,7 @@ TEST_F(ServiceControlTest, StartDeniedOnceElevatesAndStarts) {
 TEST_F(ServiceControlTest, OtherStartFailureDeletesConfigWithoutElevation) {
   Installed().start_error = ERROR_SERVICE_DISABLED;
   EXPECT_FALSE(ConnectTunnel(kConfig, &error_));
-  EXPECT_EQ(error_.code, "start_failed");
-  EXPECT_EQ(error_.message, "Could not start the tunnel service (error 1058)");
+  EXPECT_TRUE(ErrorIs(error_, kStartFailed, 1058));
   EXPECT_EQ(launches(), 0u);
   EXPECT_EQ(config_file(), std::nullopt);
 }
@@ -367,8 +354,7 @@ TEST_F(ServiceControlTest, PreviousInstanceNotStoppingWithin10sFails) {
   s.stop_pending_ms = 60'000;
   const uint64_t start = sim_.now();
   EXPECT_FALSE(ConnectTunnel(kConfig, &error_));
-  EXPECT_EQ(error_.code, "stop_failed");
-  EXPECT_EQ(error_.message, "Timed out stopping the previous tunnel");
+  EXPECT_TRUE(ErrorIs(error_, kPreviousStopTimedOut));
   EXPECT_GE(sim_.now() - start, 10'000u);
   EXPECT_LT(sim_.now() - start, 10'250u);
   EXPECT_EQ(sim_.CountCalls("CreateFileW"), 0);
@@ -392,8 +378,7 @@ TEST_F(ServiceControlTest, ServiceStoppingDuringStartWaitIsTunnelFailure) {
   s.start_pending_ms = 1'000;
   s.start_outcome = SERVICE_STOPPED;
   EXPECT_FALSE(ConnectTunnel(kConfig, &error_));
-  EXPECT_EQ(error_.code, "tunnel_failed");
-  EXPECT_EQ(error_.message, kTunnelFailed);
+  EXPECT_TRUE(ErrorIs(error_, kTunnelFailed));
   EXPECT_EQ(config_file(), std::nullopt);
 }
 
@@ -402,8 +387,7 @@ TEST_F(ServiceControlTest, ServiceStillPendingAfter15sIsLeftPending) {
   s.start_pending_ms = 60'000;
   const uint64_t start = sim_.now();
   EXPECT_FALSE(ConnectTunnel(kConfig, &error_));
-  EXPECT_EQ(error_.code, "tunnel_failed");
-  EXPECT_EQ(error_.message, kTunnelFailed);
+  EXPECT_TRUE(ErrorIs(error_, kTunnelFailed));
   EXPECT_GE(sim_.now() - start, 15'000u);
   EXPECT_LT(sim_.now() - start, 15'250u);
   EXPECT_EQ(config_file(), std::nullopt);
@@ -414,8 +398,7 @@ TEST_F(ServiceControlTest, ServiceStillPendingAfter15sIsLeftPending) {
 TEST_F(ServiceControlTest, ConnectWithoutServiceManagerFails) {
   sim_.FailAlways("OpenSCManagerW", ERROR_ACCESS_DENIED);
   EXPECT_FALSE(ConnectTunnel(kConfig, &error_));
-  EXPECT_EQ(error_.code, "scm_unavailable");
-  EXPECT_EQ(error_.message, "Could not reach the service manager (error 5)");
+  EXPECT_TRUE(ErrorIs(error_, kScmUnavailable, 5));
   EXPECT_EQ(launches(), 0u);
 }
 
@@ -472,8 +455,7 @@ TEST_F(ServiceControlTest, DisconnectWithStopRefusedKeepsTheFile) {
   s.stop_error = ERROR_ACCESS_DENIED;
   sim_.AddFile(kConfigPath, kConfig);
   EXPECT_FALSE(DisconnectTunnel(&error_));
-  EXPECT_EQ(error_.code, "stop_failed");
-  EXPECT_EQ(error_.message, "Could not stop the tunnel service (error 5)");
+  EXPECT_TRUE(ErrorIs(error_, kStopFailed, 5));
   EXPECT_EQ(config_file(), kConfig);
 }
 
@@ -495,8 +477,7 @@ TEST_F(ServiceControlTest, DisconnectWithoutServiceManagerLeavesTheFile) {
   sim_.AddFile(kConfigPath, kConfig);
   sim_.FailAlways("OpenSCManagerW", RPC_S_SERVER_UNAVAILABLE);
   EXPECT_FALSE(DisconnectTunnel(&error_));
-  EXPECT_EQ(error_.code, "scm_unavailable");
-  EXPECT_EQ(error_.message, "Could not reach the service manager (error 1722)");
+  EXPECT_TRUE(ErrorIs(error_, kScmUnavailable, 1722));
   EXPECT_EQ(config_file(), kConfig);
 }
 
@@ -504,8 +485,7 @@ TEST_F(ServiceControlTest, DisconnectWithoutStopRightsDeletesTheFile) {
   Installed().denied_access = SERVICE_STOP;
   sim_.AddFile(kConfigPath, kConfig);
   EXPECT_FALSE(DisconnectTunnel(&error_));
-  EXPECT_EQ(error_.code, "service_unavailable");
-  EXPECT_EQ(error_.message, "Could not open the tunnel service (error 5)");
+  EXPECT_TRUE(ErrorIs(error_, kServiceUnavailable, 5));
   EXPECT_EQ(config_file(), std::nullopt);
 }
 

@@ -8,11 +8,13 @@
 #include <functional>
 #include <string>
 
+#include "tests/tunnel_control/support/outcome_matchers.h"
 #include "tests/tunnel_control/support/simulated_test.h"
 
 namespace tunnel_control {
 namespace {
 
+using testing::ErrorIs;
 using testing::kConfigPath;
 using testing::kDataDirectory;
 using testing::kUserB;
@@ -72,8 +74,7 @@ TEST_F(TunnelConfigTest, WriteFailsWithoutProgramData) {
   sim_.FailAlways("SHGetKnownFolderPath", E_FAIL);
   OpError error;
   EXPECT_FALSE(WriteTunnelConfig("text", &error));
-  EXPECT_EQ(error.code, "config_write_failed");
-  EXPECT_EQ(error.message, "Could not resolve %ProgramData%");
+  EXPECT_TRUE(ErrorIs(error, kProgramDataUnresolved));
   EXPECT_EQ(sim_.CountCalls("CreateFileW"), 0);
 }
 
@@ -81,23 +82,22 @@ TEST_F(TunnelConfigTest, WriteReportsTheRealCauseAndWritesNothing) {
   struct Case {
     const char* name;
     std::function<void(SimulatedPlatform&)> setup;
-    const char* message;
+    DWORD error_number;
   };
   const Case cases[] = {
-      {"directory missing", [](SimulatedPlatform&) {},
-       "Could not write the tunnel config (error 3)"},
+      {"directory missing", [](SimulatedPlatform&) {}, 3},
       {"directory of another user",
        [](SimulatedPlatform& sim) {
          sim.AddDirectory(kDataDirectory).dacl =
              L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301BF;;;" +
              std::wstring(kUserB) + L")";
        },
-       "Could not write the tunnel config (error 5)"},
+       5},
       {"file held open elsewhere",
        [](SimulatedPlatform& sim) {
          sim.AddFile(kConfigPath, "old").locked_by_other = true;
        },
-       "Could not write the tunnel config (error 32)"},
+       32},
       {"old file shut to the user",
        [](SimulatedPlatform& sim) {
          const std::wstring user = sim.user().sid;
@@ -107,7 +107,7 @@ TEST_F(TunnelConfigTest, WriteReportsTheRealCauseAndWritesNothing) {
          sim.AddFile(kConfigPath, "old").dacl =
              L"D:P(A;;FA;;;" + std::wstring(kUserB) + L")";
        },
-       "Could not write the tunnel config (error 5)"},
+       5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -115,8 +115,7 @@ TEST_F(TunnelConfigTest, WriteReportsTheRealCauseAndWritesNothing) {
     c.setup(sim);
     OpError error;
     EXPECT_FALSE(WriteTunnelConfig("text", &error));
-    EXPECT_EQ(error.code, "config_write_failed");
-    EXPECT_EQ(error.message, c.message);
+    EXPECT_TRUE(ErrorIs(error, kConfigWriteFailed, c.error_number));
     EXPECT_EQ(sim.CountCalls("WriteFile"), 0);
     EXPECT_TRUE(sim.AllReleased()) << sim.LeakReport();
   }
@@ -135,8 +134,7 @@ TEST_F(TunnelConfigTest, ShortOrFailedWriteDeletesTheFile) {
     }
     OpError error;
     EXPECT_FALSE(WriteTunnelConfig("[Interface]", &error));
-    EXPECT_EQ(error.code, "config_write_failed");
-    EXPECT_EQ(error.message, "Short write while saving the tunnel config");
+    EXPECT_TRUE(ErrorIs(error, kConfigShortWrite));
     EXPECT_EQ(sim_.FindNode(kConfigPath), nullptr);
   }
 }
@@ -156,7 +154,7 @@ TEST_F(TunnelConfigTest, TextOfFourGibibytesOrMoreNeverSucceeds) {
     sim_.ClearCalls();
     OpError error;
     EXPECT_FALSE(WriteTunnelConfig(std::string_view(space, size), &error));
-    EXPECT_EQ(error.message, "Short write while saving the tunnel config");
+    EXPECT_TRUE(ErrorIs(error, kConfigShortWrite));
     EXPECT_EQ(sim_.CallsTo("WriteFile"),
               std::vector<std::string>{"WriteFile(" +
                                        std::to_string(size - kFourGiB) + ")"});

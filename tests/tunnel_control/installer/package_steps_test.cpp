@@ -79,9 +79,8 @@ TEST_F(PackageStepsTest, GrantsTheNamedOrConsoleUserOrFailsWithTheReason) {
     EXPECT_EQ(result.succeeded, row.granted) << testing::Narrow(result.log);
     if (row.granted) {
       EXPECT_EQ(GrantedUser(), row.user_or_log);
-      EXPECT_EQ(
-          sim_.FindService(kServiceName)->binary_path,
-          L"\"" + folder + L"varn_vpn.exe\" /service \"" + kConfigPath + L"\"");
+      EXPECT_EQ(sim_.FindService(kServiceName)->binary_path,
+                ServiceCommandLine(folder + L"varn_vpn.exe", kConfigPath));
       EXPECT_EQ(RunUninstallMode(), kUninstallSucceeded);
     } else {
       EXPECT_NE(result.log.find(row.user_or_log), std::wstring::npos)

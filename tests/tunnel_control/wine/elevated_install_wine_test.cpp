@@ -8,6 +8,7 @@
 #include "app/tunnel_control/client/elevated_install.h"
 #include "app/tunnel_control/common/op_error.h"
 #include "app/tunnel_control/os/platform.h"
+#include "tests/tunnel_control/support/outcome_matchers.h"
 #include "tests/tunnel_control/wine/provisioned_service.h"
 
 namespace tunnel_control {
@@ -16,6 +17,7 @@ namespace {
 using service_wine::BinFolder;
 using service_wine::ProvisionTunnelService;
 using service_wine::ServiceDisplayName;
+using testing::ErrorIs;
 
 // Reports varn_vpn.exe beside this program as the running executable, so
 // the launch starts the real application in install mode rather than this
@@ -49,9 +51,7 @@ TEST(ElevatedInstallWineTest, RunasStartsTheInstallModeAndReturnsItsExitCode) {
   // access for that user, so the copy refuses the install location, as
   // Windows does for a folder users can change, and changes nothing.
   EXPECT_FALSE(installed);
-  EXPECT_EQ(error.code, "install_failed");
-  EXPECT_EQ(error.message,
-            "Tunnel service install failed (helper exit code 21)");
+  EXPECT_TRUE(ErrorIs(error, kInstallHelperFailed, 21));
   EXPECT_EQ(ServiceDisplayName(), L"Varn VPN Tunnel (provisioned)");
 
   // Back to the provisioned definition for the tests that follow.

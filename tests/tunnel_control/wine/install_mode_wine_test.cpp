@@ -7,10 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "app/tunnel_control/common/tunnel_facts.h"
 #include "tests/tunnel_control/wine/wine_test_support.h"
 
 namespace service_wine {
 namespace {
+
+using tunnel_control::InstallArguments;
+using tunnel_control::kUninstallSwitch;
 
 constexpr wchar_t kServiceName[] = L"WireGuardTunnel$VarnVPN";
 constexpr wchar_t kUserSid[] = L"S-1-5-21-1-2-3-1001";
@@ -67,10 +71,10 @@ class InstallModeTest : public ::testing::Test {
 
   static std::optional<DWORD> Install(const std::wstring& exe,
                                       const std::wstring& sid_arguments) {
-    return RunProgram(exe, L"/tunnel-install " + sid_arguments);
+    return RunProgram(exe, InstallArguments(sid_arguments));
   }
   static std::optional<DWORD> Uninstall(const std::wstring& exe) {
-    return RunProgram(exe, L"/tunnel-uninstall");
+    return RunProgram(exe, std::wstring(kUninstallSwitch));
   }
 
   // The directory and the service as the installer leaves them, made

@@ -10,6 +10,7 @@
 #include "app/tunnel_control/common/op_error.h"
 #include "app/tunnel_control/common/tunnel_names.h"
 #include "app/tunnel_control/common/tunnel_paths.h"
+#include "tests/tunnel_control/support/outcome_matchers.h"
 #include "tests/tunnel_control/wine/provisioned_service.h"
 
 namespace tunnel_control {
@@ -21,6 +22,7 @@ using service_wine::ScopedServiceHandle;
 using service_wine::ServiceProcessId;
 using service_wine::WaitForServiceProcessesToEnd;
 using service_wine::WarmUpTunnelService;
+using testing::ErrorIs;
 
 constexpr char kConfigA[] =
     "[Interface]\r\n"
@@ -94,9 +96,7 @@ class ServiceControlWineTest : public ::testing::Test {
   static bool ConnectOnWine(const std::string& config, OpError* error) {
     for (int attempt = 1;; ++attempt) {
       if (ConnectTunnel(config, error)) return true;
-      const bool wine_start_quirk =
-          error->code == "start_failed" &&
-          error->message.find("(error 6)") != std::string::npos;
+      const bool wine_start_quirk = ErrorIs(*error, kStartFailed, 6);
       if (!wine_start_quirk || attempt == 10) return false;
       ::Sleep(500);
     }
@@ -142,10 +142,7 @@ TEST_F(ServiceControlWineTest, SecondConnectStopsRewritesAndRestarts) {
 TEST_F(ServiceControlWineTest, RejectedConfigIsTunnelFailureWithoutFile) {
   OpError error;
   EXPECT_FALSE(ConnectOnWine(kRejectedConfig, &error));
-  EXPECT_EQ(error.code, "tunnel_failed");
-  EXPECT_EQ(error.message,
-            "Tunnel service exited during startup "
-            "(see %ProgramData%\\VarnVPN\\log.bin)");
+  EXPECT_TRUE(ErrorIs(error, kTunnelFailed));
   EXPECT_EQ(ReadTextFile(ConfigFilePath()), std::nullopt);
   EXPECT_EQ(QueryTunnelStage(), "disconnected");
 }
@@ -203,8 +200,7 @@ TEST_F(ServiceControlWineTest, ConnectWhileStoppingPromptsForNothing) {
       service_wine::WaitForState(service.Get(), SERVICE_STOP_PENDING, 2000)
           .reached);
   EXPECT_FALSE(ConnectTunnel(kConfigB, &error));
-  EXPECT_EQ(error.code, "config_write_failed");
-  EXPECT_EQ(error.message, "Could not write the tunnel config (error 32)");
+  EXPECT_TRUE(ErrorIs(error, kConfigWriteFailed, 32));
   EXPECT_NE(ReadTextFile(ConfigFilePath()), kConfigB);
   // The file stays until the tunnel lets it go; a disconnect then removes it.
   EXPECT_TRUE(service_wine::WaitForState(service.Get(), SERVICE_STOPPED, 10000)

@@ -6,10 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "app/tunnel_control/common/tunnel_facts.h"
 #include "tests/tunnel_control/wine/wine_test_support.h"
 
 namespace service_wine {
 namespace {
+
+// The host's arguments for `config`, as the service's command line has them.
+std::wstring HostArguments(const std::wstring& config) {
+  return std::wstring(tunnel_control::kServiceSwitch) + L" " + Quoted(config);
+}
 
 constexpr wchar_t kServiceName[] = L"WireGuardTunnel$VarnVPN";
 
@@ -38,7 +44,7 @@ class ServiceHostTest : public ::testing::Test {
 
   // Runs the host directly, not as a service.
   std::optional<DWORD> RunHost() const {
-    return RunProgram(Exe(), L"/service " + Quoted(Config()));
+    return RunProgram(Exe(), HostArguments(Config()));
   }
 
   TempFolder folder_;
@@ -259,9 +265,8 @@ TEST_F(ServiceHostTest, LoadsNothingFromItsFolderButTheTunnelLibrary) {
     }
     ASSERT_TRUE(WriteTextFile(folder.File(L"VarnVPN.conf"), ValidConfig()));
 
-    EXPECT_EQ(
-        RunProgram(exe, L"/service " + Quoted(folder.File(L"VarnVPN.conf"))),
-        row.exit_code);
+    EXPECT_EQ(RunProgram(exe, HostArguments(folder.File(L"VarnVPN.conf"))),
+              row.exit_code);
     EXPECT_EQ(LoadedPlantedLibraries(folder.path()),
               std::vector<std::wstring>{});
   }
