@@ -1927,8 +1927,12 @@ struct SimulatedPlatform::Impl {
     if (!(id == kProgramDataFolder) && !(id == kProgramFilesFolder)) {
       return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     }
-    const std::wstring folder =
-        id == kProgramDataFolder ? s.program_data_ : kProgramFilesPath;
+    // KF_FLAG_DEFAULT_PATH gives the folder's default rather than its
+    // current (possibly redirected) path (Microsoft: KNOWN_FOLDER_FLAG).
+    const std::wstring folder = id != kProgramDataFolder ? kProgramFilesPath
+                                : (flags & KF_FLAG_DEFAULT_PATH) != 0
+                                    ? L"C:\\ProgramData"
+                                    : s.program_data_;
     Block block;
     block.bytes.resize((folder.size() + 1) * sizeof(wchar_t));
     std::memcpy(block.bytes.data(), folder.c_str(), block.bytes.size());
