@@ -155,6 +155,25 @@ TEST_F(DataDirectoryTest, PreparedDirectoryLetsTheUserWriteButNotRedirect) {
   });
 }
 
+// The same user's directory, exactly as it was left, is kept with the
+// user's configuration in it.
+TEST_F(DataDirectoryTest, TheSameUsersDirectoryIsKept) {
+  const SimulatedPlatform::User admin{L"S-1-5-21-9-9-9-500", true, false};
+  DirectoryResult result = DirectoryResult::kRefused;
+  sim_.RunAs(admin, [&] { PrepareDataDirectory(kDataDirectory, kUserA); });
+  sim_.RunAs({kUserA, false, false}, [&] {
+    OpError error;
+    ASSERT_TRUE(WriteTunnelConfig("[Interface]", &error));
+  });
+  sim_.RunAs(admin,
+             [&] { result = PrepareDataDirectory(kDataDirectory, kUserA); });
+  ASSERT_EQ(result, DirectoryResult::kReady);
+  EXPECT_EQ(sim_.Children(L"C:\\ProgramData"),
+            std::vector<std::wstring>{L"varnvpn"});
+  sim_.RunAs({kUserA, false, false},
+             [&] { EXPECT_EQ(sim_.Read(kConfigPath), "[Interface]"); });
+}
+
 // Another user's directory is moved aside and emptied; the next user gets a
 // fresh one. A file held open without delete sharing keeps it in place.
 TEST_F(DataDirectoryTest, AnotherUsersDirectoryIsMovedAside) {
