@@ -6,23 +6,25 @@
 
 namespace flutter {
 
+// The tags run from 0 in this order; the encoding's tests pin their bytes.
 enum Tag : uint8_t {
-  kNull = 0,
-  kTrue = 1,
-  kFalse = 2,
-  kInt32 = 3,
-  kInt64 = 4,
-  kLargeInt = 5,
-  kFloat64 = 6,
-  kString = 7,
-  kUInt8List = 8,
-  kInt32List = 9,
-  kInt64List = 10,
-  kFloat64List = 11,
-  kList = 12,
-  kMap = 13,
-  kFloat32List = 14,
+  kNull,
+  kTrue,
+  kFalse,
+  kInt32,
+  kInt64,
+  kLargeInt,
+  kFloat64,
+  kString,
+  kUInt8List,
+  kInt32List,
+  kInt64List,
+  kFloat64List,
+  kList,
+  kMap,
+  kFloat32List
 };
+static_assert(kString == 7 && kFloat32List == 14);
 
 }  // namespace flutter
 
