@@ -4,11 +4,14 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <type_traits>
 #include <typeinfo>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "codec/byte_buffer_stream_reader.h"
+#include "codec/standard_codec_tags.h"
 
 namespace flutter {
 namespace {
@@ -18,23 +21,17 @@ namespace {
 static_assert(std::endian::native == std::endian::little,
               "the wire format is little-endian");
 
-enum Tag : uint8_t {
-  kNull = 0,
-  kTrue = 1,
-  kFalse = 2,
-  kInt32 = 3,
-  kInt64 = 4,
-  kLargeInt = 5,
-  kFloat64 = 6,
-  kString = 7,
-  kUInt8List = 8,
-  kInt32List = 9,
-  kInt64List = 10,
-  kFloat64List = 11,
-  kList = 12,
-  kMap = 13,
-  kFloat32List = 14,
-};
+// The index of alternative T in EncodableVariant, which WriteValue switches
+// on.
+template <typename T, size_t I = 0>
+constexpr size_t IndexOf() {
+  if constexpr (std::is_same_v<std::variant_alternative_t<I, EncodableVariant>,
+                               T>) {
+    return I;
+  } else {
+    return IndexOf<T, I + 1>();
+  }
+}
 
 constexpr uint8_t kSize16 = 254;
 constexpr uint8_t kSize32 = 255;
@@ -373,26 +370,26 @@ EncodableValue StandardCodecSerializer::ReadTaggedValue(
 void StandardCodecSerializer::WriteValue(const EncodableValue& value,
                                          ByteStreamWriter* stream) const {
   switch (value.index()) {
-    case 0:
+    case IndexOf<NullValue>():
       stream->PutByte(kNull);
       return;
-    case 1:
+    case IndexOf<bool>():
       stream->PutByte(std::get<bool>(value) ? kTrue : kFalse);
       return;
-    case 2:
+    case IndexOf<int32_t>():
       stream->PutByte(kInt32);
       WriteScalar(std::get<int32_t>(value), stream);
       return;
-    case 3:
+    case IndexOf<int64_t>():
       stream->PutByte(kInt64);
       WriteScalar(std::get<int64_t>(value), stream);
       return;
-    case 4:
+    case IndexOf<double>():
       stream->PutByte(kFloat64);
       stream->PadToAlignment(8);
       WriteScalar(std::get<double>(value), stream);
       return;
-    case 5: {
+    case IndexOf<std::string>(): {
       const auto& text = std::get<std::string>(value);
       if (text.size() > kMaxSize) {
         WriteNullForOversize();
@@ -407,7 +404,7 @@ void StandardCodecSerializer::WriteValue(const EncodableValue& value,
       }
       return;
     }
-    case 6: {
+    case IndexOf<std::vector<uint8_t>>(): {
       const auto& bytes = std::get<std::vector<uint8_t>>(value);
       if (bytes.size() > kMaxSize) {
         WriteNullForOversize();
@@ -419,19 +416,19 @@ void StandardCodecSerializer::WriteValue(const EncodableValue& value,
       if (!bytes.empty()) stream->PutBytes(bytes.data(), bytes.size());
       return;
     }
-    case 7:
+    case IndexOf<std::vector<int32_t>>():
       WriteTypedList(*this, std::get<std::vector<int32_t>>(value), kInt32List,
                      stream);
       return;
-    case 8:
+    case IndexOf<std::vector<int64_t>>():
       WriteTypedList(*this, std::get<std::vector<int64_t>>(value), kInt64List,
                      stream);
       return;
-    case 9:
+    case IndexOf<std::vector<double>>():
       WriteTypedList(*this, std::get<std::vector<double>>(value), kFloat64List,
                      stream);
       return;
-    case 10: {
+    case IndexOf<ValueList>(): {
       const auto& list = std::get<ValueList>(value);
       if (list.size() > kMaxSize) {
         WriteNullForOversize();
@@ -443,7 +440,7 @@ void StandardCodecSerializer::WriteValue(const EncodableValue& value,
       for (const EncodableValue& element : list) WriteValue(element, stream);
       return;
     }
-    case 11: {
+    case IndexOf<ValueMap>(): {
       const auto& map = std::get<ValueMap>(value);
       if (map.size() > kMaxSize) {
         WriteNullForOversize();
@@ -458,13 +455,13 @@ void StandardCodecSerializer::WriteValue(const EncodableValue& value,
       }
       return;
     }
-    case 12:
+    case IndexOf<CustomValue>():
       stream->PutByte(kNull);
       std::cerr << "Unhandled custom type in StandardCodecSerializer::"
                    "WriteValue. Custom types require codec extensions."
                 << std::endl;
       return;
-    case 13:
+    case IndexOf<std::vector<float>>():
       WriteTypedList(*this, std::get<std::vector<float>>(value), kFloat32List,
                      stream);
       return;

@@ -8,6 +8,7 @@
 
 #include "codec/byte_buffer_stream_reader.h"
 #include "codec/byte_buffer_stream_writer.h"
+#include "codec/standard_codec_tags.h"
 
 namespace flutter {
 namespace {
@@ -72,13 +73,12 @@ const EncodableValue& NullValueRef() {
 // a derived serializer still gets the value through its WriteValue.
 void WriteString(const StandardCodecSerializer& serializer,
                  const std::string& text, ByteStreamWriter* writer) {
-  constexpr uint8_t kStringTag = 7;
   if (typeid(serializer) != typeid(StandardCodecSerializer) ||
       text.size() > StandardCodecSerializer::kMaxSize) {
     serializer.WriteValue(EncodableValue(text), writer);
     return;
   }
-  writer->PutByte(kStringTag);
+  writer->PutByte(kString);
   serializer.WriteSizeField(text.size(), writer);
   if (!text.empty()) {
     writer->PutBytes(reinterpret_cast<const uint8_t*>(text.data()),

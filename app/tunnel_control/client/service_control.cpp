@@ -38,12 +38,6 @@ void SetServiceUnavailable(OpError* error, DWORD last_error) {
   SetOpError(error, kServiceUnavailable, last_error);
 }
 
-// Sends the stop control; returns its success flag.
-bool SendStop(SC_HANDLE service) {
-  SERVICE_STATUS status{};
-  return Os().ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
-}
-
 // Stops a previous instance, writes the configuration and starts the service
 // on an open `service`; `installed` tells whether an elevated install already
 // ran in this connect. Returns kGoOn once the service runs.
@@ -52,9 +46,7 @@ ConnectAction RestartWithConfig(SC_HANDLE service,
                                 OpError* error) {
   const DWORD state = QueryServiceState(service);
   if (state == SERVICE_START_PENDING || state == SERVICE_RUNNING) {
-    SendStop(service);  // Its result is ignored: only the wait decides.
-    if (WaitForServiceState(service, {SERVICE_STOPPED}, kStopWaitMs) !=
-        SERVICE_STOPPED) {
+    if (StopAndWait(service) != SERVICE_STOPPED) {
       SetOpError(error, kPreviousStopTimedOut);
       return ConnectAction::kFail;
     }

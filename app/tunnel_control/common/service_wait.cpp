@@ -35,6 +35,16 @@ DWORD WaitForServiceState(SC_HANDLE service, std::initializer_list<DWORD> until,
   }
 }
 
+bool SendStop(SC_HANDLE service) {
+  SERVICE_STATUS status{};
+  return Os().ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
+}
+
+DWORD StopAndWait(SC_HANDLE service) {
+  SendStop(service);
+  return WaitForServiceState(service, {SERVICE_STOPPED}, kStopWaitMs);
+}
+
 DWORD RetryWhileStoppedServiceEnds(SC_HANDLE service,
                                    const std::function<DWORD()>& attempt) {
   const ULONGLONG deadline = Os().GetTickCount64() + kStopWaitMs;

@@ -18,6 +18,14 @@ inline constexpr ULONGLONG kStopWaitMs = 10'000;
 // query fails.
 DWORD QueryServiceState(SC_HANDLE service);
 
+// Sends the stop control to the open `service`; returns whether the service
+// manager accepted it.
+bool SendStop(SC_HANDLE service);
+
+// Sends the stop control, whatever its answer (only the wait decides), and
+// waits up to kStopWaitMs for the stopped state. Returns the last state read.
+DWORD StopAndWait(SC_HANDLE service);
+
 // Reads the state of `service` at once and then every 250 ms until it is
 // one of `until` or `timeout_ms` have passed since the call. Returns the
 // last state read (0 when it could not be read).

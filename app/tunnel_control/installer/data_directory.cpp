@@ -15,19 +15,6 @@
 namespace tunnel_control {
 namespace {
 
-// SYSTEM and the Administrators own the directory and all it holds. A file
-// made in it gives its creator modify rights (0x1301BF) through CREATOR
-// OWNER and the user read rights; the user's own entry on the directory
-// (0x1200AB: list, add file, read attributes and extended attributes,
-// traverse, read permissions, synchronize) comes last.
-constexpr wchar_t kDirectorySddlHead[] =
-    L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-constexpr wchar_t kDirectorySddlUser[] = L"(A;;0x1200AB;;;";
-constexpr wchar_t kDirectorySddlFiles[] =
-    L"(A;OIIO;0x1301BF;;;CO)(A;OIIO;FR;;;";
-constexpr DWORD kUserDirectoryAccess = 0x1200AB;
-constexpr DWORD kCreatorFileAccess = 0x1301BF;
-
 constexpr char kMarkerText[] =
     "This folder belongs to the Varn VPN tunnel service.\r\n";
 
@@ -54,10 +41,6 @@ ScopedLocalMemory<void> DescriptorOf(const std::wstring& sddl) {
     return {};
   }
   return descriptor;
-}
-
-bool IsSystemOrAdministrators(const std::wstring& sid) {
-  return sid == kSystemSid || sid == kAdministratorsSid;
 }
 
 // Sets the protected DACL of `descriptor`, and its owner when `with_owner`,
@@ -160,56 +143,58 @@ bool MoveAside(HANDLE held, const std::wstring& directory, bool clear) {
   return false;
 }
 
-// What to do with an existing entry at the data directory's name.
-enum class Found {
-  kKeep,       // exactly ours for this user: held and locked
-  kAside,      // anything else: to be renamed aside
-  kAsideOurs,  // an old directory of ours, locked: renamed, then cleared
-  kBusy,       // held open by someone in a way that blocks us
-  kNotAt,      // the name does not lead where it should
-  kNotSecured,
-};
-
 struct Existing {
   Found found;
   ScopedFileHandle handle;
 };
 
 // Opens the existing entry at `directory` itself, never following a link,
-// and decides what it is. A directory of SYSTEM or the Administrators is
-// locked first, so nothing changes in it while it is inspected.
+// and learns what ClassifyExisting needs to decide what it is. A directory
+// of SYSTEM or the Administrators is locked first, so nothing changes in it
+// while it is inspected.
 Existing OpenExisting(const std::wstring& directory,
                       const std::wstring& user_sid,
+                      const std::vector<AccessEntry>& ours,
                       PSECURITY_DESCRIPTOR locked) {
+  ExistingFacts facts;
   ScopedFileHandle held = OpenObject(directory, kHoldAccess, kHoldShare);
+  ScopedFileHandle movable;
+  facts.held = held.IsValid();
   if (!held) {
-    if (::GetLastError() == ERROR_SHARING_VIOLATION) return {Found::kBusy, {}};
+    facts.sharing_violation = ::GetLastError() == ERROR_SHARING_VIOLATION;
     // Someone else's object may shut the administrators out of it, even of
     // SYNCHRONIZE; the program-data folder's delete-child and list rights
     // still let them name and move it, through a handle that holds nothing
     // else and never enters it.
-    ScopedFileHandle movable =
-        OpenExactly(directory, DELETE | FILE_READ_ATTRIBUTES, kHoldShare);
-    if (!movable) return {Found::kBusy, {}};
-    return {Found::kAside, std::move(movable)};
+    if (!facts.sharing_violation) {
+      movable =
+          OpenExactly(directory, DELETE | FILE_READ_ATTRIBUTES, kHoldShare);
+      facts.movable = movable.IsValid();
+    }
+  } else {
+    facts.object = QueryObject(held.Get());
+    facts.at_name = SamePath(FinalPath(held.Get()), directory);
+    facts.security = ReadSecurity(held.Get());
   }
-  const std::optional<ObjectFacts> facts = QueryObject(held.Get());
-  if (!facts || !facts->directory || facts->reparse_point) {
-    return {Found::kAside, std::move(held)};
+  for (;;) {
+    const Found found = ClassifyExisting(facts, ours);
+    switch (found) {
+      case Found::kToLock:
+        facts.locked = SetOwnSecurity(held.Get(), locked, true);
+        continue;
+      case Found::kToList:
+        facts.only_our_files = HoldsOnlyOurFiles(directory, user_sid);
+        continue;
+      case Found::kKeep:
+      case Found::kAside:
+      case Found::kAsideOurs:
+        return {found, held ? std::move(held) : std::move(movable)};
+      case Found::kBusy:
+      case Found::kNotAt:
+      case Found::kNotSecured:
+        return {found, {}};
+    }
   }
-  if (!SamePath(FinalPath(held.Get()), directory)) return {Found::kNotAt, {}};
-  const std::optional<ObjectSecurity> security = ReadSecurity(held.Get());
-  if (!security || !IsSystemOrAdministrators(security->owner)) {
-    return {Found::kAside, std::move(held)};
-  }
-  if (!SetOwnSecurity(held.Get(), locked, true)) {
-    return {Found::kNotSecured, {}};
-  }
-  if (!security->has_dacl || security->dacl != DataDirectoryEntries(user_sid) ||
-      !HoldsOnlyOurFiles(directory, user_sid)) {
-    return {Found::kAsideOurs, std::move(held)};
-  }
-  return {Found::kKeep, std::move(held)};
 }
 
 // Creates a file of its own security in the locked `directory`. One that
@@ -231,10 +216,6 @@ bool PlaceFile(const std::wstring& directory, const wchar_t* name,
   }
   return true;
 }
-
-// What a folder being removed carries: nobody but SYSTEM and the
-// Administrators may open it anew, and nothing passes on to what it holds.
-constexpr wchar_t kRemovalSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
 
 // Folders nested deeper than this in a folder being removed stay: the data
 // directory never holds folders, and an aside folder only what it held.
@@ -351,28 +332,26 @@ std::vector<RemovedFolder> RemoveDataDirectories() {
   return removed;
 }
 
-std::wstring TunnelLogSddl(const std::wstring& user_sid) {
-  return L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;" + user_sid + L")";
-}
-
-std::wstring DataDirectorySddl(const std::wstring& user_sid) {
-  return kDirectorySddlHead + (kDirectorySddlUser + user_sid + L")") +
-         kDirectorySddlFiles + user_sid + L")";
-}
-
-std::wstring LockedDataDirectorySddl(const std::wstring& user_sid) {
-  return kDirectorySddlHead + (kDirectorySddlFiles + user_sid + L")");
-}
-
-std::vector<AccessEntry> DataDirectoryEntries(const std::wstring& user_sid) {
-  constexpr BYTE kAllow = ACCESS_ALLOWED_ACE_TYPE;
-  constexpr BYTE kAll = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-  constexpr BYTE kFiles = OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE;
-  return {{kAllow, kAll, FILE_ALL_ACCESS, kSystemSid},
-          {kAllow, kAll, FILE_ALL_ACCESS, kAdministratorsSid},
-          {kAllow, 0, kUserDirectoryAccess, user_sid},
-          {kAllow, kFiles, kCreatorFileAccess, kCreatorOwnerSid},
-          {kAllow, kFiles, FILE_GENERIC_READ, user_sid}};
+Found ClassifyExisting(const ExistingFacts& facts,
+                       const std::vector<AccessEntry>& ours) {
+  if (!facts.held) {
+    return facts.movable && !facts.sharing_violation ? Found::kAside
+                                                     : Found::kBusy;
+  }
+  const std::optional<ObjectFacts>& object = facts.object;
+  if (!object || !object->directory || object->reparse_point) {
+    return Found::kAside;
+  }
+  if (!facts.at_name) return Found::kNotAt;
+  const std::optional<ObjectSecurity>& security = facts.security;
+  if (!security || !IsSystemOrAdministrators(security->owner)) {
+    return Found::kAside;
+  }
+  if (!facts.locked) return Found::kToLock;
+  if (!*facts.locked) return Found::kNotSecured;
+  if (!security->has_dacl || security->dacl != ours) return Found::kAsideOurs;
+  if (!facts.only_our_files) return Found::kToList;
+  return *facts.only_our_files ? Found::kKeep : Found::kAsideOurs;
 }
 
 DirectoryResult PrepareDataDirectory(const std::wstring& directory,
@@ -382,6 +361,10 @@ DirectoryResult PrepareDataDirectory(const std::wstring& directory,
   const ScopedLocalMemory<void> granted =
       DescriptorOf(DataDirectorySddl(user_sid));
   if (!locked || !granted) return DirectoryResult::kNotSecured;
+  // What Windows reads back from a directory that carries `granted`.
+  const std::optional<std::vector<AccessEntry>> ours =
+      DescriptorDacl(granted.Get());
+  if (!ours) return DirectoryResult::kNotSecured;
   for (int round = 0; round < kRounds; ++round) {
     // A new directory grants the user nothing from the moment it exists.
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), locked.Get(), FALSE};
@@ -395,7 +378,8 @@ DirectoryResult PrepareDataDirectory(const std::wstring& directory,
       if (::GetLastError() != ERROR_ALREADY_EXISTS) {
         return DirectoryResult::kRefused;
       }
-      Existing existing = OpenExisting(directory, user_sid, locked.Get());
+      Existing existing =
+          OpenExisting(directory, user_sid, *ours, locked.Get());
       switch (existing.found) {
         case Found::kKeep:
           held = std::move(existing.handle);
@@ -411,6 +395,8 @@ DirectoryResult PrepareDataDirectory(const std::wstring& directory,
         case Found::kNotAt:
           return DirectoryResult::kRefused;
         case Found::kNotSecured:
+        case Found::kToLock:  // never returned: OpenExisting learns those
+        case Found::kToList:
           return DirectoryResult::kNotSecured;
       }
     }

@@ -4,9 +4,11 @@
 #ifndef APP_TUNNEL_CONTROL_INSTALLER_DATA_DIRECTORY_H_
 #define APP_TUNNEL_CONTROL_INSTALLER_DATA_DIRECTORY_H_
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/tunnel_control/installer/data_directory_security.h"
 #include "app/tunnel_control/os/file_objects.h"
 
 namespace tunnel_control {
@@ -15,31 +17,44 @@ namespace tunnel_control {
 // empty directory that the user may add files to could be turned into a
 // mount point.
 inline constexpr wchar_t kDirectoryMarkerName[] = L"keep.txt";
-inline constexpr wchar_t kDirectoryMarkerSddl[] =
-    L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
 
 // What a data directory that is not exactly ours is renamed to, followed by
 // random hex digits: "%ProgramData%\VarnVPN.old-1f2e...".
 inline constexpr wchar_t kAsideInfix[] = L".old-";
 
-// Builds the SDDL of the data directory for `user_sid`: owner Administrators
-// and a protected DACL granting SYSTEM and Administrators full control. The
-// user may list the directory and add files to it, but neither delete,
-// rename nor re-permission it. A file gives its creator modify rights and
-// the user read rights: the user's configuration is the user's to change,
-// the log SYSTEM writes is not.
-std::wstring DataDirectorySddl(const std::wstring& user_sid);
+// What to do with an existing entry at the data directory's name.
+enum class Found {
+  kKeep,       // exactly ours for this user: held and locked
+  kAside,      // anything else: to be renamed aside
+  kAsideOurs,  // an old directory of ours, locked: renamed, then cleared
+  kBusy,       // held open by someone in a way that blocks us
+  kNotAt,      // the name does not lead where it should
+  kNotSecured,
+  kToLock,  // a directory of ours: to be locked before it is looked into
+  kToList,  // locked and as we leave it: to be listed
+};
 
-// The same without the user's entry on the directory itself: what the
-// directory carries while the installer works in it.
-std::wstring LockedDataDirectorySddl(const std::wstring& user_sid);
+// What the installer learned of the existing entry at the data directory's
+// name. `locked` and `only_our_files` are learned when ClassifyExisting asks
+// for them, in that order.
+struct ExistingFacts {
+  bool held = false;               // opened to hold it
+  bool sharing_violation = false;  // refused so, when not held
+  bool movable = false;            // not held, yet opened for a move alone
+  std::optional<ObjectFacts> object;
+  bool at_name = false;  // its final path is the data directory's
+  std::optional<ObjectSecurity> security;
+  std::optional<bool> locked;
+  std::optional<bool> only_our_files;  // the marker and our files alone
+};
 
-// DataDirectorySddl(user_sid) as the entries Windows reads back.
-std::vector<AccessEntry> DataDirectoryEntries(const std::wstring& user_sid);
-
-// Builds the SDDL of the tunnel's log for `user_sid`: owner Administrators,
-// SYSTEM and Administrators full control, the user read access.
-std::wstring TunnelLogSddl(const std::wstring& user_sid);
+// Decides from `facts` what the entry is, for a user whose data directory
+// has the DACL entries `ours`: only a real directory of SYSTEM or the
+// Administrators at the name itself is looked into, and only one exactly as
+// the installer leaves it is kept. Anything someone could hold, link or own
+// is moved aside, never entered.
+Found ClassifyExisting(const ExistingFacts& facts,
+                       const std::vector<AccessEntry>& ours);
 
 enum class DirectoryResult {
   kReady,

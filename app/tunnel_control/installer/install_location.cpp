@@ -30,18 +30,6 @@ constexpr GUID kProgramFilesFolder = {
 constexpr wchar_t kDefaultFolderName[] = L"Varn VPN";
 constexpr wchar_t kExecutableName[] = L"varn_vpn.exe";
 
-bool IsTrusted(const std::wstring& sid) {
-  return sid == kSystemSid || sid == kAdministratorsSid ||
-         sid == kTrustedInstallerSid;
-}
-
-bool IsAllowEntry(BYTE type) {
-  return type == ACCESS_ALLOWED_ACE_TYPE ||
-         type == ACCESS_ALLOWED_OBJECT_ACE_TYPE ||
-         type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE ||
-         type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE;
-}
-
 DWORD MapGeneric(DWORD mask) {
   if (mask & GENERIC_ALL) mask |= FILE_ALL_ACCESS;
   if (mask & GENERIC_WRITE) mask |= FILE_GENERIC_WRITE;
@@ -63,13 +51,13 @@ DWORD Forbidden(LocationRole role) {
 // True when the owner is trusted, there is a DACL, and no entry that
 // applies to the object itself gives anyone else one of `rights`.
 bool OnlyTrustedHold(const ObjectSecurity& security, DWORD rights) {
-  if (!IsTrusted(security.owner) || !security.has_dacl) return false;
+  if (!IsTrustedPrincipal(security.owner) || !security.has_dacl) return false;
   for (const AccessEntry& entry : security.dacl) {
     if ((entry.flags & INHERIT_ONLY_ACE) != 0 || !IsAllowEntry(entry.type)) {
       continue;
     }
     // OWNER RIGHTS speaks for the owner, checked above.
-    if (IsTrusted(entry.sid) || entry.sid == kOwnerRightsSid) continue;
+    if (IsTrustedPrincipal(entry.sid) || entry.sid == kOwnerRightsSid) continue;
     if ((MapGeneric(entry.mask) & rights) != 0) return false;
   }
   return true;
@@ -242,7 +230,8 @@ InstallFolderCheck JudgeInstallPath(const std::vector<PathFolder>& folders) {
     } else if (exists) {
       // The package's lock replaces its DACL and owner; an owner the lock
       // would have to take it from may have placed anything there.
-      if (!IsTrusted(security.owner)) return {V::kUntrustedOwner, folder.path};
+      if (!IsTrustedPrincipal(security.owner))
+        return {V::kUntrustedOwner, folder.path};
     } else if (!OthersCannotChange(security, LocationRole::kAppFolder)) {
       // Between its creation and the lock, others could open it.
       return {V::kWouldInheritUnprotected, folder.path};

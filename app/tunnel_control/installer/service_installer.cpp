@@ -17,14 +17,6 @@ namespace {
 // True when `sid` names one user: it goes into both SDDLs as it stands.
 bool IsValidSidString(const std::wstring& sid) { return IsSingleUserSid(sid); }
 
-// Sends the stop control and waits up to 10 s for the stopped state. A
-// timeout is not an error: the service is deleted all the same.
-void StopAndWait(SC_HANDLE service) {
-  SERVICE_STATUS status{};
-  Os().ControlService(service, SERVICE_CONTROL_STOP, &status);
-  WaitForServiceState(service, {SERVICE_STOPPED}, kStopWaitMs);
-}
-
 // Rights over a service beyond reading its state: starting, stopping,
 // pausing, reconfiguring, deleting and re-permissioning it.
 constexpr DWORD kServiceControlRights =
@@ -51,17 +43,11 @@ std::optional<std::vector<AccessEntry>> ServiceDacl(SC_HANDLE service) {
     return std::nullopt;
   }
   std::vector<BYTE> buffer(needed);
-  BOOL present = FALSE;
-  BOOL defaulted = FALSE;
-  PACL dacl = nullptr;
   if (!Os().QueryServiceObjectSecurity(service, DACL_SECURITY_INFORMATION,
-                                       buffer.data(), needed, &needed) ||
-      !Os().GetSecurityDescriptorDacl(buffer.data(), &present, &dacl,
-                                      &defaulted) ||
-      !present || dacl == nullptr) {
+                                       buffer.data(), needed, &needed)) {
     return std::nullopt;
   }
-  return AclEntries(dacl);
+  return DescriptorDacl(buffer.data());
 }
 
 // Creates the service stopped, or stops the existing one and repairs its
@@ -109,13 +95,7 @@ bool GrantsOthersControl(const std::optional<std::vector<AccessEntry>>& dacl,
   // No DACL at all lets everyone do everything.
   if (!dacl) return true;
   for (const AccessEntry& entry : *dacl) {
-    if (entry.type != ACCESS_ALLOWED_ACE_TYPE &&
-        entry.type != ACCESS_ALLOWED_CALLBACK_ACE_TYPE &&
-        entry.type != ACCESS_ALLOWED_OBJECT_ACE_TYPE &&
-        entry.type != ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
-      continue;
-    }
-    if (entry.sid == kSystemSid || entry.sid == kAdministratorsSid ||
+    if (!IsAllowEntry(entry.type) || IsSystemOrAdministrators(entry.sid) ||
         entry.sid == user_sid) {
       continue;
     }
@@ -203,6 +183,8 @@ int RunUninstallMode() {
                ? kUninstallSucceeded
                : kUninstallOpenFailed;
   }
+  // A stop slower than the wait is no error: the service is deleted all the
+  // same.
   StopAndWait(service.Get());
   // The tunnel's host holds the file until its process ends.
   RetryWhileStoppedServiceEnds(service.Get(), DeleteConfigInDataDirectory);

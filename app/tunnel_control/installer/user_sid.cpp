@@ -11,8 +11,8 @@
 namespace tunnel_control {
 namespace {
 
-// The numbers after "S-1-" of a canonical SID string: the authority, then
-// the sub-authorities.
+// The numbers after "S-1-" of a SID string in canonical form: the
+// authority, then the sub-authorities, each decimal with no leading zero.
 std::optional<std::vector<uint64_t>> SidNumbers(const std::wstring& text) {
   constexpr wchar_t kPrefix[] = L"S-1-";
   if (text.compare(0, 4, kPrefix) != 0) return std::nullopt;
@@ -25,7 +25,8 @@ std::optional<std::vector<uint64_t>> SidNumbers(const std::wstring& text) {
       numbers.push_back(value);
       value = 0;
       digits = 0;
-    } else if (text[i] >= L'0' && text[i] <= L'9' && digits < 15) {
+    } else if (text[i] >= L'0' && text[i] <= L'9' && digits < 15 &&
+               (digits == 0 || value != 0)) {
       value = value * 10 + static_cast<uint64_t>(text[i] - L'0');
       ++digits;
     } else {
@@ -33,20 +34,6 @@ std::optional<std::vector<uint64_t>> SidNumbers(const std::wstring& text) {
     }
   }
   return numbers;
-}
-
-// The shape of a user account: a local or domain account, whose reserved
-// RIDs below 1000 are accounts up to 511 and groups above, or a cloud
-// account.
-bool HasUserAccountForm(const std::wstring& canonical) {
-  const auto numbers = SidNumbers(canonical);
-  if (!numbers || numbers->size() != 6) return false;
-  const std::vector<uint64_t>& n = *numbers;
-  if (n[0] == 5 && n[1] == 21) {
-    const uint64_t rid = n[5];
-    return rid >= 1000 || (rid >= 500 && rid <= 511);
-  }
-  return n[0] == 12 && n[1] == 1;
 }
 
 // False only when the account resolves to something other than a user; an
@@ -70,6 +57,21 @@ bool ResolvesToUserOrNothing(PSID sid) {
 }
 
 }  // namespace
+
+bool HasUserAccountForm(const std::wstring& text) {
+  const auto numbers = SidNumbers(text);
+  if (!numbers || numbers->size() != 6) return false;
+  const std::vector<uint64_t>& n = *numbers;
+  // Sub-authorities are 32-bit: a larger one has no canonical form.
+  if (*std::max_element(n.begin() + 1, n.end()) > 0xFFFFFFFFull) return false;
+  // A local or domain account's reserved RIDs below 1000 are accounts up to
+  // 511 and groups above.
+  if (n[0] == 5 && n[1] == 21) {
+    const uint64_t rid = n[5];
+    return rid >= 1000 || (rid >= 500 && rid <= 511);
+  }
+  return n[0] == 12 && n[1] == 1;
+}
 
 bool IsSingleUserSid(const std::wstring& text) {
   ScopedLocalMemory<void> sid;

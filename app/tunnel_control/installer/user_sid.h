@@ -7,6 +7,12 @@
 
 namespace tunnel_control {
 
+// True when `text`, by its text alone, is the canonical string of a user
+// account's SID: "S-1-5-21-a-b-c-RID" with RID 500 to 511 or from 1000 on,
+// or "S-1-12-1-a-b-c-d", in upper case, decimal with no leading zero, no
+// padding.
+bool HasUserAccountForm(const std::wstring& text);
+
 // True when `text` is the canonical string of one user account: a local or
 // domain account (S-1-5-21-a-b-c-RID, the built-in accounts with RIDs 500 to
 // 511 included, the well-known group RIDs 512 to 999 not) or a cloud account

@@ -56,6 +56,13 @@ std::wstring TrimSeparator(const std::wstring& path) {
 
 }  // namespace
 
+bool IsAllowEntry(BYTE type) {
+  return type == ACCESS_ALLOWED_ACE_TYPE ||
+         type == ACCESS_ALLOWED_OBJECT_ACE_TYPE ||
+         type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE ||
+         type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE;
+}
+
 ScopedFileHandle OpenObject(const std::wstring& path, DWORD access,
                             DWORD share) {
   return ScopedFileHandle(Os().CreateFileW(
@@ -182,6 +189,19 @@ std::vector<AccessEntry> AclEntries(const ACL* acl) {
     offset += header.AceSize;
   }
   return entries;
+}
+
+std::optional<std::vector<AccessEntry>> DescriptorDacl(
+    PSECURITY_DESCRIPTOR descriptor) {
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!Os().GetSecurityDescriptorDacl(descriptor, &present, &dacl,
+                                      &defaulted) ||
+      !present || dacl == nullptr) {
+    return std::nullopt;
+  }
+  return AclEntries(dacl);
 }
 
 bool DeleteObject(HANDLE object) {

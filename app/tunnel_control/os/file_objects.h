@@ -23,6 +23,10 @@ struct AccessEntry {
   bool operator==(const AccessEntry&) const = default;
 };
 
+// True for the entry types that grant access: the plain, object and
+// callback allow entries.
+bool IsAllowEntry(BYTE type);
+
 // An object's owner and DACL. Without a DACL everyone has full access.
 struct ObjectSecurity {
   std::wstring owner;
@@ -63,6 +67,11 @@ std::optional<ObjectSecurity> ReadSecurity(HANDLE object);
 // The entries of `acl`, walked inside the ACL's own size; a malformed entry
 // ends the walk as one granting everything to a trustee nobody can read.
 std::vector<AccessEntry> AclEntries(const ACL* acl);
+
+// The DACL entries of the self-relative `descriptor`, or nullopt when it
+// cannot be read or the descriptor has none.
+std::optional<std::vector<AccessEntry>> DescriptorDacl(
+    PSECURITY_DESCRIPTOR descriptor);
 
 // Deletes the object opened with DELETE (a link, not its target).
 bool DeleteObject(HANDLE object);

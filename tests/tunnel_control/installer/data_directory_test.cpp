@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,84 @@ TEST_F(DataDirectoryTest, SecurityDescriptorsAreFixedStrings) {
                                        std::wstring(kUserA) + L")");
 }
 
+// What stands at the data directory's name, from the facts learned of it:
+// only a real directory of SYSTEM or the Administrators, at the name, is
+// locked and looked into, and only one exactly as we leave it is kept.
+TEST(ClassifyExistingTest, KeepsOnlyExactlyOursAndNeverEntersAnythingElse) {
+  const std::vector<AccessEntry> ours = {
+      {ACCESS_ALLOWED_ACE_TYPE, 3, FILE_ALL_ACCESS, L"S-1-5-18"},
+      {ACCESS_ALLOWED_ACE_TYPE, 0, 0x1200AB, kUserA}};
+  ExistingFacts exact;
+  exact.held = true;
+  exact.object = ObjectFacts{true, false, 1};
+  exact.at_name = true;
+  exact.security = ObjectSecurity{L"S-1-5-32-544", true, ours};
+  exact.locked = true;
+  exact.only_our_files = true;
+  const auto but = [&](const std::function<void(ExistingFacts&)>& change) {
+    ExistingFacts facts = exact;
+    change(facts);
+    return facts;
+  };
+  struct Case {
+    const char* name;
+    ExistingFacts facts;
+    Found found;
+  };
+  const Case cases[] = {
+      {"exactly ours", exact, Found::kKeep},
+      {"owned by SYSTEM",
+       but([](ExistingFacts& f) { f.security->owner = L"S-1-5-18"; }),
+       Found::kKeep},
+      {"held open by someone", but([](ExistingFacts& f) {
+         f = {};
+         f.sharing_violation = true;
+       }),
+       Found::kBusy},
+      {"shut to us and not movable", ExistingFacts{}, Found::kBusy},
+      {"shut to us but movable", but([](ExistingFacts& f) {
+         f = {};
+         f.movable = true;
+       }),
+       Found::kAside},
+      {"unreadable", but([](ExistingFacts& f) { f.object.reset(); }),
+       Found::kAside},
+      {"a file", but([](ExistingFacts& f) { f.object->directory = false; }),
+       Found::kAside},
+      {"a junction",
+       but([](ExistingFacts& f) { f.object->reparse_point = true; }),
+       Found::kAside},
+      {"reached elsewhere", but([](ExistingFacts& f) { f.at_name = false; }),
+       Found::kNotAt},
+      {"security unreadable", but([](ExistingFacts& f) { f.security.reset(); }),
+       Found::kAside},
+      {"a user's folder",
+       but([](ExistingFacts& f) { f.security->owner = kUserA; }),
+       Found::kAside},
+      {"ours, not yet locked", but([](ExistingFacts& f) {
+         f.locked.reset();
+         f.only_our_files.reset();
+       }),
+       Found::kToLock},
+      {"lock refused", but([](ExistingFacts& f) { f.locked = false; }),
+       Found::kNotSecured},
+      {"another user's entries, not listed", but([](ExistingFacts& f) {
+         f.security->dacl.back().sid = kUserB;
+         f.only_our_files.reset();
+       }),
+       Found::kAsideOurs},
+      {"no DACL", but([](ExistingFacts& f) { f.security->has_dacl = false; }),
+       Found::kAsideOurs},
+      {"locked, not yet listed",
+       but([](ExistingFacts& f) { f.only_our_files.reset(); }), Found::kToList},
+      {"foreign files", but([](ExistingFacts& f) { f.only_our_files = false; }),
+       Found::kAsideOurs},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ClassifyExisting(c.facts, ours), c.found) << c.name;
+  }
+}
+
 // What the user may and may not do in a freshly prepared directory.
 TEST_F(DataDirectoryTest, PreparedDirectoryLetsTheUserWriteButNotRedirect) {
   const SimulatedPlatform::User admin{L"S-1-5-21-9-9-9-500", true, false};
@@ -48,10 +127,11 @@ TEST_F(DataDirectoryTest, PreparedDirectoryLetsTheUserWriteButNotRedirect) {
                 "CreateDirectoryW(\"C:\\ProgramData\\VarnVPN\", attributes)"});
   const SimulatedPlatform::Node* directory = sim_.FindNode(kDataDirectory);
   EXPECT_EQ(directory->owner, L"BA");
-  EXPECT_EQ(directory->dacl, DataDirectorySddl(kUserA).substr(4));
+  EXPECT_EQ(directory->dacl, DataDirectoryDacl(kUserA));
   const std::wstring marker = std::wstring(kDataDirectory) + L"\\keep.txt";
   ASSERT_NE(sim_.FindNode(marker), nullptr);
-  EXPECT_EQ(sim_.FindNode(marker)->dacl, L"D:P(A;;FA;;;SY)(A;;FA;;;BA)");
+  EXPECT_EQ(sim_.FindNode(marker)->dacl,
+            std::wstring(kDirectoryMarkerSddl).substr(4));
 
   sim_.RunAs(user, [&] {
     OpError error;
@@ -73,6 +153,25 @@ TEST_F(DataDirectoryTest, PreparedDirectoryLetsTheUserWriteButNotRedirect) {
     EXPECT_EQ(sim_.MakeJunction(kDataDirectory, L"C:\\Windows"),
               static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
   });
+}
+
+// The same user's directory, exactly as it was left, is kept with the
+// user's configuration in it.
+TEST_F(DataDirectoryTest, TheSameUsersDirectoryIsKept) {
+  const SimulatedPlatform::User admin{L"S-1-5-21-9-9-9-500", true, false};
+  DirectoryResult result = DirectoryResult::kRefused;
+  sim_.RunAs(admin, [&] { PrepareDataDirectory(kDataDirectory, kUserA); });
+  sim_.RunAs({kUserA, false, false}, [&] {
+    OpError error;
+    ASSERT_TRUE(WriteTunnelConfig("[Interface]", &error));
+  });
+  sim_.RunAs(admin,
+             [&] { result = PrepareDataDirectory(kDataDirectory, kUserA); });
+  ASSERT_EQ(result, DirectoryResult::kReady);
+  EXPECT_EQ(sim_.Children(L"C:\\ProgramData"),
+            std::vector<std::wstring>{L"varnvpn"});
+  sim_.RunAs({kUserA, false, false},
+             [&] { EXPECT_EQ(sim_.Read(kConfigPath), "[Interface]"); });
 }
 
 // Another user's directory is moved aside and emptied; the next user gets a
@@ -109,8 +208,7 @@ TEST_F(DataDirectoryTest, AnotherUsersDirectoryIsMovedAside) {
             std::vector<std::wstring>{L"varnvpn"});
   EXPECT_EQ(sim_.Children(kDataDirectory),
             (std::vector<std::wstring>{L"keep.txt", L"log.bin"}));
-  EXPECT_EQ(sim_.FindNode(kDataDirectory)->dacl,
-            DataDirectorySddl(kUserB).substr(4));
+  EXPECT_EQ(sim_.FindNode(kDataDirectory)->dacl, DataDirectoryDacl(kUserB));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "app/tunnel_control/installer/data_directory_security.h"
 #include "app/tunnel_control/installer/service_definition.h"
 #include "tests/tunnel_control/support/simulated_test.h"
 
@@ -25,14 +26,6 @@ constexpr wchar_t kServiceName[] = L"WireGuardTunnel$VarnVPN";
 constexpr wchar_t kBinaryPath[] =
     L"\"C:\\Program Files\\Varn VPN\\varn_vpn.exe\" /service "
     L"\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\"";
-constexpr wchar_t kServiceSddlPrefix[] =
-    L"D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)"
-    L"(A;;CCLCSWLOCRRC;;;IU)(A;;CCLCSWLOCRRC;;;SU)(A;;RPWPCCLCSWLOCRRC;;;";
-
-std::wstring ExpectedDirectoryDacl(const std::wstring& sid) {
-  return L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200AB;;;" + sid +
-         L")(A;OIIO;0x1301BF;;;CO)(A;OIIO;FR;;;" + sid + L")";
-}
 
 class InstallTest : public testing::SimulatedTest {
  protected:
@@ -54,23 +47,28 @@ TEST(ServiceDefinitionTest, FollowsTheExecutableAndTheUser) {
        kUserA,
        {kServiceName, display, description, SERVICE_WIN32_OWN_PROCESS,
         SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, kBinaryPath, dependencies,
-        SERVICE_SID_TYPE_UNRESTRICTED,
-        kServiceSddlPrefix + std::wstring(kUserA) + L")"}},
+        SERVICE_SID_TYPE_UNRESTRICTED, ServiceSddl(kUserA)}},
       {L"E:\\Apps\\Varn\\varn_vpn.exe",
        kUserB,
        {kServiceName, display, description, SERVICE_WIN32_OWN_PROCESS,
         SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
         L"\"E:\\Apps\\Varn\\varn_vpn.exe\" /service "
         L"\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\"",
-        dependencies, SERVICE_SID_TYPE_UNRESTRICTED,
-        kServiceSddlPrefix + std::wstring(kUserB) + L")"}},
+        dependencies, SERVICE_SID_TYPE_UNRESTRICTED, ServiceSddl(kUserB)}},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(TunnelServiceDefinition(row.executable, kConfigPath, row.user),
               row.definition)
         << row.definition.binary_path;
   }
-  EXPECT_EQ(std::wstring(kServiceSddlPrefix).size(), 133u);
+  // The service's SDDL, spelled out here alone: a fixed 133-character grant
+  // to SYSTEM, the Administrators and every interactive user, then the
+  // user's start and stop rights with the SID as given.
+  const std::wstring fixed =
+      L"D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;CCDCLCSWRPWPDTLOCRSDRCWDWO;;;BA)"
+      L"(A;;CCLCSWLOCRRC;;;IU)(A;;CCLCSWLOCRRC;;;SU)(A;;RPWPCCLCSWLOCRRC;;;";
+  EXPECT_EQ(fixed.size(), 133u);
+  EXPECT_EQ(ServiceSddl(kUserA), fixed + kUserA + L")");
 }
 
 TEST_F(InstallTest, CreatesTheExactServiceAndDirectory) {
@@ -92,7 +90,7 @@ TEST_F(InstallTest, CreatesTheExactServiceAndDirectory) {
   EXPECT_EQ(service->account, L"LocalSystem");
   EXPECT_FALSE(service->password.has_value());
   EXPECT_EQ(service->sid_type, 1u);
-  EXPECT_EQ(service->sddl, kServiceSddlPrefix + std::wstring(kUserA) + L")");
+  EXPECT_EQ(service->sddl, ServiceSddl(kUserA));
   EXPECT_EQ(service->state, static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(service->start_count, 0);
 
@@ -100,7 +98,7 @@ TEST_F(InstallTest, CreatesTheExactServiceAndDirectory) {
   ASSERT_NE(directory, nullptr);
   EXPECT_TRUE(directory->directory);
   EXPECT_EQ(directory->owner, L"BA");
-  EXPECT_EQ(directory->dacl, ExpectedDirectoryDacl(kUserA));
+  EXPECT_EQ(directory->dacl, DataDirectoryDacl(kUserA));
   EXPECT_EQ(sim_.FindNode(kConfigPath), nullptr);  // never written here
 
   EXPECT_EQ(sim_.CallsTo("OpenSCManagerW"),
@@ -127,7 +125,7 @@ TEST_F(InstallTest, RepairsAMovedServiceAndKeepsItsAccount) {
   old.display_name = L"old name";
   old.start_type = SERVICE_AUTO_START;
   old.account = L"NT AUTHORITY\\LocalService";
-  old.sddl = kServiceSddlPrefix + std::wstring(kUserA) + L")";
+  old.sddl = ServiceSddl(kUserA);
   sim_.SetModulePath(L"E:\\Apps\\Varn\\varn_vpn.exe");
 
   ASSERT_EQ(RunInstallMode(kUserA), 0);
@@ -143,7 +141,7 @@ TEST_F(InstallTest, RepairsAMovedServiceAndKeepsItsAccount) {
   EXPECT_EQ(service->account, L"NT AUTHORITY\\LocalService");
   EXPECT_FALSE(service->password.has_value());
   EXPECT_EQ(service->sid_type, 1u);
-  EXPECT_EQ(service->sddl, kServiceSddlPrefix + std::wstring(kUserA) + L")");
+  EXPECT_EQ(service->sddl, ServiceSddl(kUserA));
   EXPECT_EQ(sim_.CallsTo("OpenServiceW"),
             std::vector<std::string>{
                 "OpenServiceW(\"WireGuardTunnel$VarnVPN\", 0xF01FF)"});
@@ -153,9 +151,9 @@ TEST_F(InstallTest, SecondUserTakesOverDirectoryAndService) {
   ASSERT_EQ(RunInstallMode(kUserA), 0);
   ASSERT_EQ(RunInstallMode(kUserA), 0);  // repeating is harmless
   ASSERT_EQ(RunInstallMode(kUserB), 0);
-  EXPECT_EQ(sim_.FindNode(kDataDirectory)->dacl, ExpectedDirectoryDacl(kUserB));
+  EXPECT_EQ(sim_.FindNode(kDataDirectory)->dacl, DataDirectoryDacl(kUserB));
   const std::wstring sddl = sim_.FindService(kServiceName)->sddl;
-  EXPECT_EQ(sddl, kServiceSddlPrefix + std::wstring(kUserB) + L")");
+  EXPECT_EQ(sddl, ServiceSddl(kUserB));
   EXPECT_EQ(sddl.find(kUserA), std::wstring::npos);
 }
 
@@ -198,8 +196,7 @@ TEST_F(InstallTest, ForeignDirectoriesLinksAndFilesAreMovedAside) {
     c.plant(sim);
     ASSERT_EQ(RunInstallMode(kUserA), 0);
     EXPECT_EQ(sim.FindNode(kDataDirectory)->owner, L"BA");
-    EXPECT_EQ(sim.FindNode(kDataDirectory)->dacl,
-              ExpectedDirectoryDacl(kUserA));
+    EXPECT_EQ(sim.FindNode(kDataDirectory)->dacl, DataDirectoryDacl(kUserA));
     std::vector<std::wstring> left;
     for (std::wstring name : sim.Children(L"C:\\ProgramData")) {
       // The aside name ends in random digits.
@@ -246,22 +243,7 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
   };
   const Case cases[] = {
       {"missing SID", L"", none, 10},
-      {"not a SID", L"nobody", none, 10},
-      {"SID with text", L"S-1-5-21-1-x", none, 10},
-      {"SID with a quote", L"S-1-5-21-1)(A;;GA;;;WD", none, 10},
-      // Only one user's account in its canonical form: anything else would
-      // hand the tunnel and the key's directory to a group.
-      {"alias for everyone", L"WD", none, 10},
-      {"alias for users", L"BU", none, 10},
-      {"alias for authenticated users", L"AU", none, 10},
-      {"everyone", L"S-1-1-0", none, 10},
-      {"administrators", L"S-1-5-32-544", none, 10},
-      {"local system", L"S-1-5-18", none, 10},
-      {"lower case", L"s-1-5-21-100-200-300-1001", none, 10},
-      {"padded", L" S-1-5-21-100-200-300-1001", none, 10},
-      {"leading zero", L"S-1-5-21-100-200-300-01001", none, 10},
-      {"too few parts", L"S-1-5-21-100-200-1001", none, 10},
-      {"domain users group", L"S-1-5-21-100-200-300-513", none, 10},
+      // The text rules themselves: UserSidFormTest.
       {"resolves to a group", kUserA,
        [](SimulatedPlatform& sim) { sim.AddAccount(kUserA, SidTypeGroup); },
        10},
@@ -359,8 +341,7 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
        15},
       {"previous user's service held open", kUserA,
        [](SimulatedPlatform& sim) {
-         sim.AddService(kServiceName).sddl =
-             kServiceSddlPrefix + std::wstring(kUserB) + L")";
+         sim.AddService(kServiceName).sddl = ServiceSddl(kUserB);
          sim.RunAs({kUserB, false, false}, [&] {
            sim.OpenForeignService(kServiceName, SERVICE_START | SERVICE_STOP);
          });

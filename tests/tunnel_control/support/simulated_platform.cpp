@@ -780,16 +780,26 @@ struct SimulatedPlatform::Impl {
       }
       pos = end;
     }
-    void* block = NewLocalBlock(s, nullptr, 64);
+    // The DACL reads back as Windows' ACL bytes (GetSecurityDescriptorDacl
+    // returns a pointer into the descriptor).
+    std::vector<unsigned char> bytes(kDaclOffset, 0);
+    if (descriptor.has_dacl) {
+      const std::vector<unsigned char> built =
+          BuildDescriptor(L"", descriptor.dacl);
+      SECURITY_DESCRIPTOR_RELATIVE header{};
+      std::memcpy(&header, built.data(), sizeof(header));
+      bytes.insert(bytes.end(), built.begin() + header.Dacl, built.end());
+    }
+    void* block = NewLocalBlock(s, bytes.data(), bytes.size());
     s.descriptors_[block] = descriptor;
     *sd = block;
-    if (size) *size = 64;
+    if (size) *size = static_cast<ULONG>(std::max<size_t>(bytes.size(), 64));
     ::SetLastError(0);
     return TRUE;
   }
 
   // The DACL and owner pointers point into the descriptor's block.
-  static constexpr size_t kDaclOffset = 16;
+  static constexpr size_t kDaclOffset = 64;
   static constexpr size_t kOwnerOffset = 32;
 
   static BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR sd,
