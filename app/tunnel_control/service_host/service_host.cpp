@@ -63,8 +63,7 @@ bool IsTrustedLog(HANDLE log, const std::wstring& path,
                   const std::wstring& self) {
   if (!IsPlainFileAt(log, path)) return false;
   const std::optional<ObjectSecurity> security = ReadSecurity(log);
-  return security && (security->owner == kSystemSid ||
-                      security->owner == kAdministratorsSid ||
+  return security && (IsSystemOrAdministrators(security->owner) ||
                       (!self.empty() && security->owner == self));
 }
 

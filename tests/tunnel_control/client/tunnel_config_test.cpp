@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "app/tunnel_control/installer/data_directory_security.h"
 #include "tests/tunnel_control/support/outcome_matchers.h"
 #include "tests/tunnel_control/support/simulated_test.h"
 
@@ -47,9 +48,7 @@ TEST(TunnelConfigOwnerTest, FileIsTheProcessUsersEvenWhenElevated) {
     testing::SimulatedPlatform::Node& directory =
         sim.AddDirectory(kDataDirectory);
     directory.owner = L"BA";
-    directory.dacl = L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200AB;;;" +
-                     sim.user().sid + L")(A;OIIO;0x1301BF;;;CO)(A;OIIO;FR;;;" +
-                     sim.user().sid + L")";
+    directory.dacl = DataDirectoryDacl(sim.user().sid);
     sim.user().elevated = elevated;
     OpError error;
     ASSERT_TRUE(WriteTunnelConfig("first", &error)) << error.message;
