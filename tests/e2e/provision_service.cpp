@@ -17,7 +17,7 @@
 
 namespace {
 
-using win::ScopedServiceHandle;
+using win::ScopedScHandle;
 
 int Fail(int code, const char* what) {
   std::fprintf(stderr, "provision_service: %s failed (error %lu)\n", what,
@@ -32,13 +32,13 @@ int Provision(const std::wstring& exe, const std::wstring& user_sid) {
     return Fail(2, "creating the data directory");
   }
 
-  ScopedServiceHandle manager(
+  ScopedScHandle manager(
       ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return Fail(3, "OpenSCManagerW");
   const tunnel_control::ServiceDefinition definition =
       tunnel_control::TunnelServiceDefinition(
           exe, tunnel_control::ConfigFilePath(), user_sid);
-  ScopedServiceHandle service(::CreateServiceW(
+  ScopedScHandle service(::CreateServiceW(
       manager.Get(), definition.name.c_str(), definition.display_name.c_str(),
       SERVICE_ALL_ACCESS, definition.service_type, definition.start_type,
       definition.error_control, definition.binary_path.c_str(), nullptr,

@@ -78,25 +78,25 @@ class InstallModeTest : public ::testing::Test {
   static void ProvisionService(const std::wstring& exe) {
     ASSERT_TRUE(::CreateDirectoryW(DataDirectory().c_str(), nullptr) ||
                 ::GetLastError() == ERROR_ALREADY_EXISTS);
-    ScopedServiceHandle manager = OpenManager();
+    ScopedScHandle manager = OpenManager();
     const std::wstring command = ServiceCommand(exe, ConfigFile());
-    ScopedServiceHandle service(::CreateServiceW(
+    ScopedScHandle service(::CreateServiceW(
         manager.Get(), kServiceName, L"Varn VPN Tunnel", SERVICE_ALL_ACCESS,
         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
         command.c_str(), nullptr, nullptr, L"Nsi\0TcpIp\0", nullptr, nullptr));
     ASSERT_TRUE(service) << ::GetLastError();
   }
 
-  static ScopedServiceHandle OpenTunnelService() {
-    ScopedServiceHandle manager = OpenManager();
-    return ScopedServiceHandle(
+  static ScopedScHandle OpenTunnelService() {
+    ScopedScHandle manager = OpenManager();
+    return ScopedScHandle(
         ::OpenServiceW(manager.Get(), kServiceName, SERVICE_ALL_ACCESS));
   }
 
   // Returns true once the service is gone; deletion can lag its request.
   static bool ServiceGone() {
     for (int i = 0; i < 100; ++i) {
-      ScopedServiceHandle service = OpenTunnelService();
+      ScopedScHandle service = OpenTunnelService();
       if (!service && ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) {
         return true;
       }
@@ -143,7 +143,7 @@ TEST_F(InstallModeTest, UnprotectedLocationExits21AndChangesNothing) {
   // An existing service keeps its definition.
   ProvisionService(L"C:\\old\\varn_vpn.exe");
   EXPECT_EQ(Install(exe, kUserSid), kInstallRefusedUnderWine);
-  ScopedServiceHandle service = OpenTunnelService();
+  ScopedScHandle service = OpenTunnelService();
   ASSERT_TRUE(service);
   EXPECT_EQ(BinaryPath(service.Get()),
             ServiceCommand(L"C:\\old\\varn_vpn.exe", ConfigFile()));
@@ -187,7 +187,7 @@ TEST_F(InstallModeTest, UninstallWithoutServiceExitsZeroAndDeletesConfig) {
 TEST_F(InstallModeTest, UninstallSucceedsWhileAHandleKeepsTheServiceMarked) {
   const std::wstring exe = PlaceApp(folder_);
   ProvisionService(exe);
-  ScopedServiceHandle held = OpenTunnelService();
+  ScopedScHandle held = OpenTunnelService();
   ASSERT_TRUE(held);
 
   EXPECT_EQ(Uninstall(exe), 0u);
@@ -208,7 +208,7 @@ TEST_F(InstallModeTest, InstalledServiceRunsTheTunnelUntilUninstall) {
 
   ScopedProcess process;
   {
-    ScopedServiceHandle service = OpenTunnelService();
+    ScopedScHandle service = OpenTunnelService();
     ASSERT_TRUE(service);
     ASSERT_EQ(StartWarm(service.Get()), 0u);
     const StateTrace started =

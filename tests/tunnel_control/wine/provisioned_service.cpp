@@ -49,9 +49,9 @@ std::string ProvisionTunnelService() {
 
   const std::wstring binary_path =
       ServiceCommand(BinFolder() + L"\\varn_vpn.exe", ConfigFilePath());
-  ScopedServiceHandle manager = OpenManager();
+  ScopedScHandle manager = OpenManager();
   if (!manager) return Failure("OpenSCManagerW", ::GetLastError());
-  ScopedServiceHandle service(::CreateServiceW(
+  ScopedScHandle service(::CreateServiceW(
       manager.Get(), kTunnelServiceName, kProvisionedDisplayName,
       SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
       SERVICE_ERROR_NORMAL, binary_path.c_str(), nullptr, nullptr, nullptr,
@@ -78,9 +78,9 @@ std::string WarmUpTunnelService(const std::string& valid_config) {
   if (!tunnel_control::WriteTunnelConfig(valid_config, &error)) {
     return error.message;
   }
-  ScopedServiceHandle manager = OpenManager();
+  ScopedScHandle manager = OpenManager();
   if (!manager) return Failure("OpenSCManagerW", ::GetLastError());
-  ScopedServiceHandle service(
+  ScopedScHandle service(
       ::OpenServiceW(manager.Get(), kTunnelServiceName,
                      SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP));
   if (!service) return Failure("OpenServiceW", ::GetLastError());
@@ -104,9 +104,9 @@ std::string WarmUpTunnelService(const std::string& valid_config) {
 }
 
 std::wstring ServiceDisplayName() {
-  ScopedServiceHandle manager = OpenManager();
+  ScopedScHandle manager = OpenManager();
   if (!manager) return {};
-  ScopedServiceHandle service(
+  ScopedScHandle service(
       ::OpenServiceW(manager.Get(), kTunnelServiceName, SERVICE_QUERY_CONFIG));
   if (!service) return {};
   DWORD needed = 0;
@@ -122,9 +122,9 @@ std::wstring ServiceDisplayName() {
 }
 
 DWORD ServiceProcessId() {
-  ScopedServiceHandle manager = OpenManager();
+  ScopedScHandle manager = OpenManager();
   if (!manager) return 0;
-  ScopedServiceHandle service(
+  ScopedScHandle service(
       ::OpenServiceW(manager.Get(), kTunnelServiceName, SERVICE_QUERY_STATUS));
   if (!service) return 0;
   const std::optional<SERVICE_STATUS_PROCESS> status =
@@ -133,8 +133,7 @@ DWORD ServiceProcessId() {
 }
 
 void WaitForServiceProcessesToEnd() {
-  win::ScopedFileHandle snapshot(
-      ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  win::ScopedFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);

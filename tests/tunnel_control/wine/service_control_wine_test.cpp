@@ -17,7 +17,7 @@ namespace {
 
 using service_wine::ProvisionTunnelService;
 using service_wine::ReadTextFile;
-using service_wine::ScopedServiceHandle;
+using service_wine::ScopedScHandle;
 using service_wine::ServiceProcessId;
 using service_wine::WaitForServiceProcessesToEnd;
 using service_wine::WarmUpTunnelService;
@@ -193,8 +193,8 @@ TEST_F(ServiceControlWineTest, ConnectWhileStoppingPromptsForNothing) {
   ASSERT_TRUE(
       ConnectOnWine(WithTimings(kConfigA, "StopDelayMs = 3000"), &error))
       << error.message;
-  ScopedServiceHandle manager = service_wine::OpenManager();
-  ScopedServiceHandle service(
+  ScopedScHandle manager = service_wine::OpenManager();
+  ScopedScHandle service(
       ::OpenServiceW(manager.Get(), kTunnelServiceName, SERVICE_ALL_ACCESS));
   ASSERT_TRUE(service);
   SERVICE_STATUS status{};

@@ -176,8 +176,8 @@ std::wstring ProgramDataFolder() {
   return result;
 }
 
-ScopedServiceHandle OpenManager() {
-  return ScopedServiceHandle(
+ScopedScHandle OpenManager() {
+  return ScopedScHandle(
       ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
 }
 
@@ -224,9 +224,9 @@ DWORD StartWarm(SC_HANDLE service) {
 }
 
 void RemoveService(const std::wstring& name) {
-  ScopedServiceHandle manager = OpenManager();
+  ScopedScHandle manager = OpenManager();
   if (!manager) return;
-  ScopedServiceHandle service(
+  ScopedScHandle service(
       ::OpenServiceW(manager.Get(), name.c_str(), SERVICE_ALL_ACCESS));
   if (!service) return;
   SERVICE_STATUS status{};
@@ -237,7 +237,7 @@ void RemoveService(const std::wstring& name) {
 
 TestService::TestService(std::wstring name, const std::wstring& binary_path)
     : name_(std::move(name)) {
-  ScopedServiceHandle manager = OpenManager();
+  ScopedScHandle manager = OpenManager();
   if (!manager) {
     create_error_ = ::GetLastError();
     return;
@@ -245,7 +245,7 @@ TestService::TestService(std::wstring name, const std::wstring& binary_path)
   // The previous test's service of the same name may still be on its way
   // out (marked for deletion until its process has gone).
   for (int attempt = 0; attempt < 100; ++attempt) {
-    service_ = ScopedServiceHandle(::CreateServiceW(
+    service_ = ScopedScHandle(::CreateServiceW(
         manager.Get(), name_.c_str(), name_.c_str(), SERVICE_ALL_ACCESS,
         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
         binary_path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));

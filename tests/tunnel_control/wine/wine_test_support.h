@@ -14,7 +14,7 @@
 
 namespace service_wine {
 
-using win::ScopedServiceHandle;
+using win::ScopedScHandle;
 // A process or thread handle.
 using ScopedProcess = win::ScopedHandle;
 
@@ -81,7 +81,7 @@ std::wstring Quoted(const std::wstring& text);
 std::wstring ProgramDataFolder();
 
 // Opens the local service manager with full access.
-ScopedServiceHandle OpenManager();
+ScopedScHandle OpenManager();
 
 // Returns the service's status, or nullopt when it cannot be queried.
 std::optional<SERVICE_STATUS_PROCESS> QueryStatus(SC_HANDLE service);
@@ -121,7 +121,7 @@ class TestService {
 
  private:
   std::wstring name_;
-  ScopedServiceHandle service_;
+  ScopedScHandle service_;
   DWORD create_error_ = 0;
 };
 
