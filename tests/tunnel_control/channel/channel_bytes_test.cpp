@@ -9,7 +9,7 @@
 #include "engine_client/binary_messenger.h"
 #include "tests/tunnel_control/channel/channel_test_support.h"
 
-namespace tunnel_test {
+namespace tunnel_control::testing {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -112,4 +112,4 @@ TEST(ChannelBytesTest, RegisteredChannelAnswersEncodedCalls) {
 }
 
 }  // namespace
-}  // namespace tunnel_test
+}  // namespace tunnel_control::testing

@@ -8,7 +8,7 @@
 #include "app/tunnel_control/channel/tunnel_channel.h"
 #include "tests/tunnel_control/channel/channel_test_support.h"
 
-namespace tunnel_test {
+namespace tunnel_control::testing {
 namespace {
 
 using tunnel_control::HandleTunnelCall;
@@ -109,4 +109,4 @@ TEST(ChannelStressTest, EveryCallIsAnsweredOnceAndOperationsNeverOverlap) {
 }
 
 }  // namespace
-}  // namespace tunnel_test
+}  // namespace tunnel_control::testing

@@ -9,13 +9,13 @@
 
 #include "tests/tunnel_control/channel/channel_test_support.h"
 
-namespace tunnel_test {
+namespace tunnel_control::testing {
 namespace {
 
 using tunnel_control::HandleTunnelCall;
 using tunnel_control::operation_in_progress;
 
-class OperationRunnerTest : public testing::Test {
+class OperationRunnerTest : public ::testing::Test {
  protected:
   std::shared_ptr<Reply> Send(const std::string& method, HWND window) {
     auto reply = std::make_shared<Reply>();
@@ -139,4 +139,4 @@ TEST_F(OperationRunnerTest, ThreadStartFailureAnswersAtOnceAndFreesTheGuard) {
 }
 
 }  // namespace
-}  // namespace tunnel_test
+}  // namespace tunnel_control::testing

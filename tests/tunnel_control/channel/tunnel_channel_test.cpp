@@ -8,7 +8,7 @@
 
 #include "tests/tunnel_control/channel/channel_test_support.h"
 
-namespace tunnel_test {
+namespace tunnel_control::testing {
 namespace {
 
 using tunnel_control::HandleTunnelCall;
@@ -17,7 +17,7 @@ using tunnel_control::operation_in_progress;
 constexpr char kBadArgsMessage[] = "connect expects a non-empty 'config'";
 constexpr char kBusyMessage[] = "Another tunnel operation is in progress";
 
-class TunnelChannelTest : public testing::Test {
+class TunnelChannelTest : public ::testing::Test {
  protected:
   std::shared_ptr<Reply> Send(const flutter::MethodCall<EncodableValue>& call) {
     auto reply = std::make_shared<Reply>();
@@ -170,4 +170,4 @@ TEST_F(TunnelChannelTest, NamesMatchOnlyExactly) {
 }
 
 }  // namespace
-}  // namespace tunnel_test
+}  // namespace tunnel_control::testing

@@ -7,7 +7,7 @@
 #include "app/tunnel_control/common/op_error.h"
 #include "tests/tunnel_control/support/simulated_test.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 using testing::SimulatedPlatform;
@@ -166,4 +166,4 @@ TEST_F(ElevatedInstallTest, TheCopyRunsElevatedWithTheCallersSid) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

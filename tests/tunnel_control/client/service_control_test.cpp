@@ -15,7 +15,7 @@
 #include "app/tunnel_control/common/tunnel_names.h"
 #include "tests/tunnel_control/support/simulated_test.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 using testing::kConfigPath;
@@ -569,4 +569,4 @@ TEST_F(ServiceControlTest, QueryServiceStateIsZeroWhenTheQueryFails) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

@@ -10,7 +10,7 @@
 
 #include "tests/tunnel_control/support/simulated_test.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 using testing::kConfigPath;
@@ -177,4 +177,4 @@ TEST_F(TunnelConfigTest, DeleteIsSilentInEveryCase) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 TEST(WithErrorNumberTest, AppendsUnsignedDecimal) {
@@ -20,4 +20,4 @@ TEST(SetOpErrorTest, ReplacesBothFieldsWhole) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

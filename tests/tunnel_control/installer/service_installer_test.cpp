@@ -12,7 +12,7 @@
 #include "app/tunnel_control/installer/service_definition.h"
 #include "tests/tunnel_control/support/simulated_test.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 using testing::kConfigPath;
@@ -557,4 +557,4 @@ TEST(UninstallExitCodeTest, FailuresStillDeleteTheConfigurationFirst) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing
