@@ -9,7 +9,7 @@
 
 #include "tests/tunnel_control/wine/wine_test_support.h"
 
-namespace service_wine {
+namespace tunnel_control::testing {
 namespace {
 
 constexpr wchar_t kServiceName[] = L"WireGuardTunnel$VarnVPN";
@@ -34,7 +34,7 @@ std::optional<std::wstring> BinaryPath(SC_HANDLE service) {
                                                : L"");
 }
 
-class InstallModeTest : public ::testing::Test {
+class InstallModeWineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(ProgramDataFolder().empty());
@@ -57,7 +57,7 @@ class InstallModeTest : public ::testing::Test {
   // Places varn_vpn.exe, its libraries and the stand-in tunnel library in
   // `folder`.
   static std::wstring PlaceApp(const TempFolder& folder) {
-    const std::wstring exe = service_wine::PlaceApp(folder.path());
+    const std::wstring exe = tunnel_control::testing::PlaceApp(folder.path());
     EXPECT_FALSE(exe.empty()) << "varn_vpn.exe must be built";
     EXPECT_EQ(
         CopyOver(BinFolder() + L"\\tunnel.dll", folder.File(L"tunnel.dll")),
@@ -76,15 +76,9 @@ class InstallModeTest : public ::testing::Test {
   // The directory and the service as the installer leaves them, made
   // through the service manager directly.
   static void ProvisionService(const std::wstring& exe) {
-    ASSERT_TRUE(::CreateDirectoryW(DataDirectory().c_str(), nullptr) ||
-                ::GetLastError() == ERROR_ALREADY_EXISTS);
-    ScopedScHandle manager = OpenManager();
-    const std::wstring command = ServiceCommand(exe, ConfigFile());
-    ScopedScHandle service(::CreateServiceW(
-        manager.Get(), kServiceName, L"Varn VPN Tunnel", SERVICE_ALL_ACCESS,
-        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-        command.c_str(), nullptr, nullptr, L"Nsi\0TcpIp\0", nullptr, nullptr));
-    ASSERT_TRUE(service) << ::GetLastError();
+    const Provisioned provisioned = tunnel_control::testing::ProvisionService(
+        TunnelServiceDefinition(exe, ConfigFile(), kUserSid));
+    ASSERT_TRUE(provisioned) << provisioned.failure;
   }
 
   static ScopedScHandle OpenTunnelService() {
@@ -108,7 +102,7 @@ class InstallModeTest : public ::testing::Test {
   TempFolder folder_;
 };
 
-TEST_F(InstallModeTest, BadSidExitsTenAndCreatesNothing) {
+TEST_F(InstallModeWineTest, BadSidExitsTenAndCreatesNothing) {
   const std::wstring exe = PlaceApp(folder_);
   for (const std::wstring arguments :
        {L"", L"\"\"", L"not-a-sid", L"S-1-5-21-1-2-x", L"S-1"}) {
@@ -121,7 +115,7 @@ TEST_F(InstallModeTest, BadSidExitsTenAndCreatesNothing) {
 
 // Wine's own SID parser takes aliases and loose forms; the installer takes
 // one user's account in canonical form only.
-TEST_F(InstallModeTest, SidOfNoSingleUserExitsTenAndCreatesNothing) {
+TEST_F(InstallModeWineTest, SidOfNoSingleUserExitsTenAndCreatesNothing) {
   const std::wstring exe = PlaceApp(folder_);
   for (const std::wstring arguments :
        {L"WD", L"BU", L"AU", L"S-1-1-0", L"S-1-5-32-544", L"S-1-5-18",
@@ -134,7 +128,7 @@ TEST_F(InstallModeTest, SidOfNoSingleUserExitsTenAndCreatesNothing) {
   }
 }
 
-TEST_F(InstallModeTest, UnprotectedLocationExits21AndChangesNothing) {
+TEST_F(InstallModeWineTest, UnprotectedLocationExits21AndChangesNothing) {
   const std::wstring exe = PlaceApp(folder_);
   EXPECT_EQ(Install(exe, kUserSid), kInstallRefusedUnderWine);
   EXPECT_FALSE(FileExists(DataDirectory()));
@@ -146,12 +140,12 @@ TEST_F(InstallModeTest, UnprotectedLocationExits21AndChangesNothing) {
   ScopedScHandle service = OpenTunnelService();
   ASSERT_TRUE(service);
   EXPECT_EQ(BinaryPath(service.Get()),
-            ServiceCommand(L"C:\\old\\varn_vpn.exe", ConfigFile()));
+            ServiceBinaryPath(L"C:\\old\\varn_vpn.exe", ConfigFile()));
 }
 
 // Both modes run elevated: libraries planted in the exe's folder under the
 // names of ones the windowed application uses must stay unloaded.
-TEST_F(InstallModeTest, PrivilegedModesLoadNoPlantedLibrary) {
+TEST_F(InstallModeWineTest, PrivilegedModesLoadNoPlantedLibrary) {
   const std::wstring exe = PlaceApp(folder_);
   ASSERT_TRUE(PlantLibraries(folder_.path()));
   EXPECT_EQ(Install(exe, kUserSid), kInstallRefusedUnderWine);
@@ -160,7 +154,7 @@ TEST_F(InstallModeTest, PrivilegedModesLoadNoPlantedLibrary) {
             std::vector<std::wstring>{});
 }
 
-TEST_F(InstallModeTest, UninstallRemovesTheServiceAndTheConfig) {
+TEST_F(InstallModeWineTest, UninstallRemovesTheServiceAndTheConfig) {
   const std::wstring exe = PlaceApp(folder_);
   ProvisionService(exe);
   ASSERT_TRUE(WriteTextFile(ConfigFile(), ValidConfig()));
@@ -171,7 +165,7 @@ TEST_F(InstallModeTest, UninstallRemovesTheServiceAndTheConfig) {
   EXPECT_TRUE(FileExists(DataDirectory())) << "the directory stays";
 }
 
-TEST_F(InstallModeTest, UninstallWithoutServiceExitsZeroAndDeletesConfig) {
+TEST_F(InstallModeWineTest, UninstallWithoutServiceExitsZeroAndDeletesConfig) {
   const std::wstring exe = PlaceApp(folder_);
   ASSERT_TRUE(::CreateDirectoryW(DataDirectory().c_str(), nullptr));
   ASSERT_TRUE(WriteTextFile(ConfigFile(), ValidConfig()));
@@ -184,7 +178,8 @@ TEST_F(InstallModeTest, UninstallWithoutServiceExitsZeroAndDeletesConfig) {
 // Anyone may hold a handle to the service (interactive users may open it
 // for reading): the service then stays marked for deletion until it closes,
 // and removal counts that as done, however often it runs.
-TEST_F(InstallModeTest, UninstallSucceedsWhileAHandleKeepsTheServiceMarked) {
+TEST_F(InstallModeWineTest,
+       UninstallSucceedsWhileAHandleKeepsTheServiceMarked) {
   const std::wstring exe = PlaceApp(folder_);
   ProvisionService(exe);
   ScopedScHandle held = OpenTunnelService();
@@ -198,7 +193,7 @@ TEST_F(InstallModeTest, UninstallSucceedsWhileAHandleKeepsTheServiceMarked) {
   EXPECT_TRUE(ServiceGone());
 }
 
-TEST_F(InstallModeTest, InstalledServiceRunsTheTunnelUntilUninstall) {
+TEST_F(InstallModeWineTest, InstalledServiceRunsTheTunnelUntilUninstall) {
   const std::wstring exe = PlaceApp(folder_);
   ProvisionService(exe);
   // A slow stop: uninstall must wait for it and still delete the service,
@@ -237,4 +232,4 @@ TEST_F(InstallModeTest, InstalledServiceRunsTheTunnelUntilUninstall) {
 }
 
 }  // namespace
-}  // namespace service_wine
+}  // namespace tunnel_control::testing

@@ -12,15 +12,8 @@
 #include "app/tunnel_control/common/tunnel_paths.h"
 #include "tests/tunnel_control/wine/provisioned_service.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
-
-using service_wine::ProvisionTunnelService;
-using service_wine::ReadTextFile;
-using service_wine::ScopedScHandle;
-using service_wine::ServiceProcessId;
-using service_wine::WaitForServiceProcessesToEnd;
-using service_wine::WarmUpTunnelService;
 
 constexpr char kConfigA[] =
     "[Interface]\r\n"
@@ -64,7 +57,7 @@ class TunnelServiceEnvironment : public ::testing::Environment {
     const std::string warmed = WarmUpTunnelService(kConfigA);
     ASSERT_EQ(warmed, "");
   }
-  void TearDown() override { service_wine::RemoveService(kTunnelServiceName); }
+  void TearDown() override { RemoveService(kTunnelServiceName); }
 };
 
 const ::testing::Environment* const kEnvironment =
@@ -193,22 +186,19 @@ TEST_F(ServiceControlWineTest, ConnectWhileStoppingPromptsForNothing) {
   ASSERT_TRUE(
       ConnectOnWine(WithTimings(kConfigA, "StopDelayMs = 3000"), &error))
       << error.message;
-  ScopedScHandle manager = service_wine::OpenManager();
+  ScopedScHandle manager = OpenManager();
   ScopedScHandle service(
       ::OpenServiceW(manager.Get(), kTunnelServiceName, SERVICE_ALL_ACCESS));
   ASSERT_TRUE(service);
   SERVICE_STATUS status{};
   ASSERT_TRUE(::ControlService(service.Get(), SERVICE_CONTROL_STOP, &status));
-  ASSERT_TRUE(
-      service_wine::WaitForState(service.Get(), SERVICE_STOP_PENDING, 2000)
-          .reached);
+  ASSERT_TRUE(WaitForState(service.Get(), SERVICE_STOP_PENDING, 2000).reached);
   EXPECT_FALSE(ConnectTunnel(kConfigB, &error));
   EXPECT_EQ(error.code, "config_write_failed");
   EXPECT_EQ(error.message, "Could not write the tunnel config (error 32)");
   EXPECT_NE(ReadTextFile(ConfigFilePath()), kConfigB);
   // The file stays until the tunnel lets it go; a disconnect then removes it.
-  EXPECT_TRUE(service_wine::WaitForState(service.Get(), SERVICE_STOPPED, 10000)
-                  .reached);
+  EXPECT_TRUE(WaitForState(service.Get(), SERVICE_STOPPED, 10000).reached);
 }
 
 TEST_F(ServiceControlWineTest, StageReadsConnectingDuringASlowStart) {
@@ -246,4 +236,4 @@ TEST_F(ServiceControlWineTest, StageReadsDisconnectingDuringASlowStop) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing
