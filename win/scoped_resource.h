@@ -108,9 +108,12 @@ template <typename T>
 using ScopedLocalAlloc = ScopedResource<NullIsNone<T*, &FreeLocal<T>>>;
 // A kernel handle whose failure value is null (process, event, token).
 using ScopedHandle = ScopedResource<NullIsNone<HANDLE, &CloseKernelHandle>>;
-using ScopedFileHandle = ScopedResource<InvalidIsNone<&CloseKernelHandle>>;
-using ScopedServiceHandle =
-    ScopedResource<NullIsNone<SC_HANDLE, &CloseService>>;
+// A kernel handle whose failure value is INVALID_HANDLE_VALUE (file,
+// snapshot). The tunnel code's owners of the same kinds close through its
+// platform seam and are named apart (tunnel_control::ScopedFileHandle).
+using ScopedFile = ScopedResource<InvalidIsNone<&CloseKernelHandle>>;
+// A service or service manager handle.
+using ScopedScHandle = ScopedResource<NullIsNone<SC_HANDLE, &CloseService>>;
 using ScopedLibrary = ScopedResource<NullIsNone<HMODULE, &UnloadModule>>;
 using ScopedWindow = ScopedResource<NullIsNone<HWND, &DestroyOwnedWindow>>;
 

@@ -28,7 +28,7 @@ void ServiceLog::Write(std::string_view text) const {
   line += "\r\n";
 
   // FILE_APPEND_DATA alone makes every write land at the end of the file.
-  win::ScopedFileHandle file(::CreateFileW(
+  win::ScopedFile file(::CreateFileW(
       path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) return;

@@ -132,9 +132,9 @@ void TunnelService::Main() {
 }
 
 bool TunnelService::LoadConfig(ConfigCheck* config) {
-  win::ScopedFileHandle file(
-      ::CreateFileW(config_path_.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win::ScopedFile file(::CreateFileW(config_path_.c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) {
     const DWORD error = ::GetLastError();
     log_.Write(WithError("cannot open the configuration", error));

@@ -66,7 +66,7 @@ class TunnelService {
   std::wstring service_name_;
   ServiceLog log_;
   win::ScopedHandle stop_event_;
-  win::ScopedFileHandle config_file_;
+  win::ScopedFile config_file_;
   // Not closed: a status handle needs no closing.
   SERVICE_STATUS_HANDLE status_handle_ = nullptr;
   // Serialises reports of the service thread and the control handler.

@@ -13,8 +13,9 @@
 
 #include "app/tunnel_control/channel/window_task.h"
 #include "engine_client/flutter_project.h"
-#include "tests/app/fake_engine.h"
+#include "tests/engine_fakes/fake_window_engine.h"
 
+namespace flutter::testing {
 namespace {
 
 // Dispatches everything queued for this thread.
@@ -48,7 +49,7 @@ class FlutterWindowTest : public ::testing::Test {
 
 TEST_F(FlutterWindowTest, CreationRegistersEverythingBeforeShowing) {
   ASSERT_TRUE(CreateAppWindow());
-  const FakeEngine& fake = Fake();
+  const FakeWindowEngine& fake = Fake();
 
   // The view gets the client size of the top-level window.
   RECT client{};
@@ -237,3 +238,4 @@ TEST_F(FlutterWindowTest, DestructorDestroysALiveController) {
 }
 
 }  // namespace
+}  // namespace flutter::testing

@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "app/theme_calls.h"
-#include "tests/app/fake_engine.h"
+#include "tests/engine_fakes/fake_window_engine.h"
 
+namespace flutter::testing {
 namespace {
 
 constexpr wchar_t kClassName[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
@@ -405,3 +406,4 @@ TEST_F(Win32WindowThemeTest, ColourChangeAppliesTheThemeAgain) {
 }
 
 }  // namespace
+}  // namespace flutter::testing

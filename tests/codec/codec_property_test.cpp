@@ -15,7 +15,7 @@
 #include "codec/standard_method_codec.h"
 #include "tests/codec/codec_test_support.h"
 
-namespace flutter {
+namespace flutter::testing {
 namespace {
 
 using testing::CerrCapture;
@@ -188,4 +188,4 @@ TEST(CodecPropertyTest, RandomRepliesRoundTrip) {
 }
 
 }  // namespace
-}  // namespace flutter
+}  // namespace flutter::testing

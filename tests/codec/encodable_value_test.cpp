@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-namespace flutter {
+namespace flutter::testing {
 namespace {
 
 using Value = EncodableValue;
@@ -178,4 +178,4 @@ TEST(EncodableValueTest, AccessFormsOnMismatch) {
 }
 
 }  // namespace
-}  // namespace flutter
+}  // namespace flutter::testing

@@ -10,7 +10,7 @@
 #include "codec/byte_buffer_stream_writer.h"
 #include "tests/codec/codec_test_support.h"
 
-namespace flutter {
+namespace flutter::testing {
 namespace {
 
 using testing::CerrCapture;
@@ -493,4 +493,4 @@ TEST(StandardCodecSerializerTest, SharedInstanceIsOne) {
 }
 
 }  // namespace
-}  // namespace flutter
+}  // namespace flutter::testing

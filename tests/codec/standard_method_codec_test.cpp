@@ -10,7 +10,7 @@
 
 #include "tests/codec/codec_test_support.h"
 
-namespace flutter {
+namespace flutter::testing {
 namespace {
 
 using testing::CerrCapture;
@@ -253,4 +253,4 @@ TEST(StandardMethodCodecTest, NamesAndErrorTextsGoThroughTheSerializer) {
 }
 
 }  // namespace
-}  // namespace flutter
+}  // namespace flutter::testing

@@ -11,14 +11,12 @@
 #include <utility>
 #include <vector>
 
-#include "tests/engine_client/fake_engine.h"
 #include "tests/engine_client/stderr_capture.h"
+#include "tests/engine_fakes/fake_messenger_engine.h"
 
-namespace flutter {
+namespace flutter::testing {
 namespace {
 
-using fake_engine::FakeEngine;
-using fake_engine::StderrCapture;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -50,7 +48,7 @@ class BinaryMessengerImplTest : public ::testing::Test {
         });
   }
 
-  FakeEngine& fake_ = FakeEngine::Get();
+  FakeMessengerEngine& fake_ = FakeMessengerEngine::Get();
   std::unique_ptr<BinaryMessengerImpl> messenger_;
   std::vector<ReplySink> replies_;
 };
@@ -220,7 +218,7 @@ TEST_F(BinaryMessengerImplTest, ThrowingHandlerIsReportedAndAnsweredOnce) {
     // A late answer through the kept reply finds the message answered.
     replies_.back()(nullptr, 0);
     EXPECT_THAT(err.text(), HasSubstr(kDuplicateResponse)) << c.name;
-    const std::vector<fake_engine::Response> responses = fake_.responses();
+    const std::vector<Response> responses = fake_.responses();
     ASSERT_EQ(responses.size(), replies_.size()) << c.name;
     EXPECT_EQ(responses.back().message_id, id);
     EXPECT_EQ(responses.back().null_data, !c.answers_first) << c.name;
@@ -259,7 +257,7 @@ TEST_F(BinaryMessengerImplTest, SendWithReplyDeliversAnswerOnce) {
     answers.emplace_back(data, data + size);
   });
   ASSERT_EQ(fake_.sent_messages.size(), 1u);
-  const fake_engine::SentMessage& sent = fake_.sent_messages[0];
+  const SentMessage& sent = fake_.sent_messages[0];
   ASSERT_EQ(sent.reply, &BinaryMessengerImpl::OnEngineReply);
   const uint8_t answer[] = {3, 4};
   sent.reply(answer, sizeof(answer), sent.user_data);
@@ -270,7 +268,7 @@ TEST_F(BinaryMessengerImplTest, ThrowingReplySinkIsReportedAndFreed) {
   auto probe = std::make_shared<int>(0);
   messenger_->Send("out", nullptr, 0,
                    [probe](const uint8_t*, size_t) { throw std::bad_alloc(); });
-  const fake_engine::SentMessage& sent = fake_.sent_messages.at(0);
+  const SentMessage& sent = fake_.sent_messages.at(0);
   StderrCapture err;
   sent.reply(nullptr, 0, sent.user_data);
   EXPECT_THAT(err.text(),
@@ -291,4 +289,4 @@ TEST_F(BinaryMessengerImplTest, RefusedSendWithReplyNeverCallsReply) {
 }
 
 }  // namespace
-}  // namespace flutter
+}  // namespace flutter::testing

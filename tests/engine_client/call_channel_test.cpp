@@ -11,14 +11,12 @@
 #include "codec/encodable_value.h"
 #include "codec/standard_method_codec.h"
 #include "engine_client/binary_messenger_impl.h"
-#include "tests/engine_client/fake_engine.h"
 #include "tests/engine_client/stderr_capture.h"
+#include "tests/engine_fakes/fake_messenger_engine.h"
 
-namespace flutter {
+namespace flutter::testing {
 namespace {
 
-using fake_engine::FakeEngine;
-using fake_engine::StderrCapture;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::IsEmpty;
@@ -51,7 +49,7 @@ class CallChannelTest : public ::testing::Test {
                        &StandardMethodCodec::SharedInstance());
   }
 
-  FakeEngine& fake_ = FakeEngine::Get();
+  FakeMessengerEngine& fake_ = FakeMessengerEngine::Get();
   std::unique_ptr<BinaryMessengerImpl> messenger_;
 };
 
@@ -161,4 +159,4 @@ TEST_F(CallChannelTest, NewHandlerReplacesOldAndEmptyOneRemoves) {
 }
 
 }  // namespace
-}  // namespace flutter
+}  // namespace flutter::testing

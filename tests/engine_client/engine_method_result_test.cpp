@@ -11,10 +11,9 @@
 #include "codec/standard_method_codec.h"
 #include "tests/engine_client/stderr_capture.h"
 
-namespace flutter {
+namespace flutter::testing {
 namespace {
 
-using fake_engine::StderrCapture;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -124,4 +123,4 @@ TEST_F(EngineMethodResultTest, AnsweredResultIsDestroyedSilently) {
 }
 
 }  // namespace
-}  // namespace flutter
+}  // namespace flutter::testing

@@ -9,17 +9,15 @@
 
 #include "engine_client/binary_messenger_impl.h"
 #include "engine_client/flutter_project.h"
-#include "tests/engine_client/fake_engine.h"
 #include "tests/engine_client/stderr_capture.h"
+#include "tests/engine_fakes/fake_messenger_engine.h"
 
 // From a C translation unit of the same header.
 extern "C" size_t MessageRecordSizeSeenFromC(void);
 
-namespace flutter {
+namespace flutter::testing {
 namespace {
 
-using fake_engine::FakeEngine;
-using fake_engine::StderrCapture;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -27,7 +25,7 @@ using ::testing::IsEmpty;
 class DestructionProbe {
  public:
   explicit DestructionProbe(std::string name) : name_(std::move(name)) {}
-  ~DestructionProbe() { FakeEngine::Get().Log(name_ + " destroyed"); }
+  ~DestructionProbe() { FakeMessengerEngine::Get().Log(name_ + " destroyed"); }
 
  private:
   std::string name_;
@@ -41,7 +39,7 @@ class FlutterEngineTest : public ::testing::Test {
     fake_.Reset();
   }
 
-  FakeEngine& fake_ = FakeEngine::Get();
+  FakeMessengerEngine& fake_ = FakeMessengerEngine::Get();
 };
 
 TEST(FlutterProjectTest, PathsAreSuffixesOfTheDirectoryAsPassed) {
@@ -61,7 +59,7 @@ TEST(FlutterWindowsHeaderTest, CAndCppSeeTheSameMessageRecord) {
 TEST_F(FlutterEngineTest, PassesProjectWithoutArgumentsAsNullArray) {
   FlutterEngine engine(FlutterProject(L"data"));
   ASSERT_TRUE(fake_.creation.has_value());
-  const fake_engine::EngineCreation& created = *fake_.creation;
+  const EngineCreation& created = *fake_.creation;
   EXPECT_EQ(created.assets_path, L"data\\flutter_assets");
   EXPECT_EQ(created.icu_data_path, L"data\\icudtl.dat");
   EXPECT_EQ(created.app_library_path, L"data\\app.so");
@@ -79,7 +77,7 @@ TEST_F(FlutterEngineTest, PassesArgumentsInListOrder) {
   FlutterProject project(L"x\\data");
   project.set_entry_arguments({"/tunnel-install", "", "caf\xc3\xa9"});
   FlutterEngine engine(project);
-  const fake_engine::EngineCreation& created = *fake_.creation;
+  const EngineCreation& created = *fake_.creation;
   EXPECT_EQ(created.assets_path, L"x\\data\\flutter_assets");
   EXPECT_EQ(created.argument_count, 3);
   EXPECT_FALSE(created.arguments_null);
@@ -207,4 +205,4 @@ TEST_F(FlutterEngineTest, NextFrameCallableMaySetTheNextOne) {
 }
 
 }  // namespace
-}  // namespace flutter
+}  // namespace flutter::testing

@@ -16,12 +16,11 @@
 #include "engine_client/call_channel.h"
 #include "engine_client/flutter_engine.h"
 #include "engine_client/flutter_project.h"
-#include "tests/engine_client/fake_engine.h"
+#include "tests/engine_fakes/fake_messenger_engine.h"
 
-namespace flutter {
+namespace flutter::testing {
 namespace {
 
-using fake_engine::FakeEngine;
 using ::testing::IsEmpty;
 
 // The call "stage" without arguments.
@@ -56,7 +55,7 @@ class ReplyThreadTest : public ::testing::Test {
     workers_.clear();
   }
 
-  FakeEngine& fake_ = FakeEngine::Get();
+  FakeMessengerEngine& fake_ = FakeMessengerEngine::Get();
   std::unique_ptr<FlutterEngine> engine_;
   std::vector<std::thread> workers_;
 };
@@ -110,7 +109,7 @@ TEST_F(ReplyThreadTest, ConcurrentRepliesEachSendOnce) {
   }
   JoinWorkers();
   std::vector<int> ids;
-  for (const fake_engine::Response& response : fake_.responses()) {
+  for (const Response& response : fake_.responses()) {
     ids.push_back(response.message_id);
   }
   EXPECT_THAT(ids, ::testing::UnorderedElementsAre(0, 1, 2, 3, 4, 5, 6, 7));
@@ -120,4 +119,4 @@ TEST_F(ReplyThreadTest, ConcurrentRepliesEachSendOnce) {
 }
 
 }  // namespace
-}  // namespace flutter
+}  // namespace flutter::testing

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-namespace fake_engine {
+namespace flutter::testing {
 
 // Redirects std::cerr into a string for its lifetime. Window thread only.
 class StderrCapture {
@@ -25,6 +25,6 @@ class StderrCapture {
   std::streambuf* previous_;
 };
 
-}  // namespace fake_engine
+}  // namespace flutter::testing
 
 #endif  // TESTS_ENGINE_CLIENT_STDERR_CAPTURE_H_

@@ -19,7 +19,7 @@
 #include "tests/engine_windows/test_support.h"
 #include "win/windows_api.h"
 
-namespace engine_windows_test {
+namespace flutter::testing {
 namespace {
 
 using flutter::EncodableValue;
@@ -239,4 +239,4 @@ TEST_F(EngineWindowsTest, TopLevelMessagesReachTheCallerUnlessConsumed) {
 }
 
 }  // namespace
-}  // namespace engine_windows_test
+}  // namespace flutter::testing

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-namespace engine_windows_test {
+namespace flutter::testing {
 namespace {
 
 constexpr wchar_t kHostClass[] = L"VarnEngineTestHost";
@@ -172,4 +172,4 @@ std::string Narrow(const std::wstring& wide) {
   return out;
 }
 
-}  // namespace engine_windows_test
+}  // namespace flutter::testing

@@ -10,7 +10,7 @@
 
 #include "win/windows_api.h"
 
-namespace engine_windows_test {
+namespace flutter::testing {
 
 // A fresh scratch directory under the temp folder, removed with its files.
 class ScratchDirectory {
@@ -76,6 +76,6 @@ const std::wstring& TranscriptPath();
 // Converts for the environment and file APIs.
 std::string Narrow(const std::wstring& wide);
 
-}  // namespace engine_windows_test
+}  // namespace flutter::testing
 
 #endif  // TESTS_ENGINE_WINDOWS_TEST_SUPPORT_H_

@@ -8,6 +8,7 @@
 
 #include "win/windows_api.h"
 
+namespace flutter::testing {
 namespace {
 
 using Arguments = std::vector<std::string>;
@@ -74,3 +75,4 @@ TEST(ConversionTest, RoundTripsNonAsciiText) {
 }
 
 }  // namespace
+}  // namespace flutter::testing

@@ -9,6 +9,7 @@
 
 #include "tests/tunnel_control/support/simulated_platform.h"
 
+namespace flutter::testing {
 namespace {
 
 using tunnel_control::testing::SimulatedPlatform;
@@ -134,3 +135,4 @@ TEST_F(DispatchTest, UninstallModeIgnoresFurtherArguments) {
 }
 
 }  // namespace
+}  // namespace flutter::testing

@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace tunnel_stand_in {
+namespace tunnel_stand_in::testing {
 namespace {
 
 constexpr char kKeyA[] = "5LR/4/4T0rfXODh+NPRumwwZjnim2NVzvHYH5QVFcoM=";
@@ -131,4 +131,4 @@ TEST(ConfigCheckTest, RejectsMalformedAddresses) {
 }
 
 }  // namespace
-}  // namespace tunnel_stand_in
+}  // namespace tunnel_stand_in::testing

@@ -16,10 +16,16 @@
 #include "tests/engine_windows/test_support.h"
 #include "win/windows_api.h"
 
-namespace engine_windows_test {
+namespace stand_in::testing {
 namespace {
 
 using flutter::EncodableValue;
+using flutter::testing::HostWindow;
+using flutter::testing::Matching;
+using flutter::testing::PumpUntil;
+using flutter::testing::ReadLines;
+using flutter::testing::ScratchDirectory;
+using flutter::testing::TranscriptPath;
 
 std::vector<std::string> Transcript() { return ReadLines(TranscriptPath()); }
 
@@ -467,4 +473,4 @@ TEST_F(StandInTest, HostSendWithReplyIsAnsweredOnceOnTheWindowThread) {
 }
 
 }  // namespace
-}  // namespace engine_windows_test
+}  // namespace stand_in::testing

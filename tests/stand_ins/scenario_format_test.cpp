@@ -11,7 +11,7 @@
 #include "stand_ins/engine/json_value.h"
 #include "stand_ins/engine/scenario.h"
 
-namespace engine_windows_test {
+namespace stand_in::testing {
 namespace {
 
 using flutter::EncodableValue;
@@ -140,4 +140,4 @@ TEST(TranscriptJson, InvalidUtf8AndControlBytesStayValidJson) {
 }
 
 }  // namespace
-}  // namespace engine_windows_test
+}  // namespace stand_in::testing

@@ -20,7 +20,7 @@
 #include "app/tunnel_control/service_host/service_host.h"
 #include "tests/tunnel_control/support/simulated_platform.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 using testing::kConfigPath;
@@ -853,4 +853,4 @@ TEST(AttackTest, UndisturbedUsersStillConnect) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

@@ -23,7 +23,7 @@
 #include "app/tunnel_control/installer/service_installer.h"
 #include "tests/tunnel_control/support/simulated_platform.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 using testing::kConfigPath;
@@ -262,4 +262,4 @@ const ::testing::Environment* const kReporter =
     ::testing::AddGlobalTestEnvironment(new FaultCountReporter);
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

@@ -10,7 +10,7 @@
 #include "engine_client/binary_messenger.h"
 #include "tests/tunnel_control/channel/channel_test_support.h"
 
-namespace tunnel_test {
+namespace tunnel_control::testing {
 namespace {
 
 using tunnel_control::kBadArgs;
@@ -116,4 +116,4 @@ TEST(ChannelBytesTest, RegisteredChannelAnswersEncodedCalls) {
 }
 
 }  // namespace
-}  // namespace tunnel_test
+}  // namespace tunnel_control::testing

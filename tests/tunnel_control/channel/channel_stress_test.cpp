@@ -9,7 +9,7 @@
 #include "app/tunnel_control/common/error_texts.h"
 #include "tests/tunnel_control/channel/channel_test_support.h"
 
-namespace tunnel_test {
+namespace tunnel_control::testing {
 namespace {
 
 using tunnel_control::kBadArgs;
@@ -115,4 +115,4 @@ TEST(ChannelStressTest, EveryCallIsAnsweredOnceAndOperationsNeverOverlap) {
 }
 
 }  // namespace
-}  // namespace tunnel_test
+}  // namespace tunnel_control::testing

@@ -32,7 +32,7 @@ void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 #pragma GCC diagnostic pop
 #endif
 
-namespace tunnel_test {
+namespace tunnel_control::testing {
 namespace {
 
 constexpr wchar_t kClassName[] = L"TunnelChannelTestWindow";
@@ -184,4 +184,4 @@ bool FakeServices::Disconnect(OpError* error) {
 
 std::string FakeServices::QueryStage() { return current_services->stage; }
 
-}  // namespace tunnel_test
+}  // namespace tunnel_control::testing

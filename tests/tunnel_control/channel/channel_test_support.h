@@ -20,7 +20,7 @@
 #include "codec/method_result.h"
 #include "win/windows_api.h"
 
-namespace tunnel_test {
+namespace tunnel_control::testing {
 
 using flutter::EncodableValue;
 using Result = flutter::MethodResult<EncodableValue>;
@@ -114,6 +114,6 @@ class FakeServices {
   std::optional<tunnel_control::ScopedTunnelServices> installed_;
 };
 
-}  // namespace tunnel_test
+}  // namespace tunnel_control::testing
 
 #endif  // TESTS_TUNNEL_CONTROL_CHANNEL_CHANNEL_TEST_SUPPORT_H_

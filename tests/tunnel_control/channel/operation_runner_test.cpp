@@ -10,7 +10,7 @@
 #include "app/tunnel_control/common/error_texts.h"
 #include "tests/tunnel_control/channel/channel_test_support.h"
 
-namespace tunnel_test {
+namespace tunnel_control::testing {
 namespace {
 
 using tunnel_control::kStopFailedCode;
@@ -20,7 +20,7 @@ using tunnel_control::kTunnelFailedCode;
 using tunnel_control::HandleTunnelCall;
 using tunnel_control::operation_in_progress;
 
-class OperationRunnerTest : public testing::Test {
+class OperationRunnerTest : public ::testing::Test {
  protected:
   std::shared_ptr<Reply> Send(const std::string& method, HWND window) {
     auto reply = std::make_shared<Reply>();
@@ -144,4 +144,4 @@ TEST_F(OperationRunnerTest, ThreadStartFailureAnswersAtOnceAndFreesTheGuard) {
 }
 
 }  // namespace
-}  // namespace tunnel_test
+}  // namespace tunnel_control::testing

@@ -9,7 +9,7 @@
 #include "app/tunnel_control/common/error_texts.h"
 #include "tests/tunnel_control/channel/channel_test_support.h"
 
-namespace tunnel_test {
+namespace tunnel_control::testing {
 namespace {
 
 using tunnel_control::ErrorText;
@@ -19,7 +19,7 @@ using tunnel_control::kBusy;
 using tunnel_control::HandleTunnelCall;
 using tunnel_control::operation_in_progress;
 
-class TunnelChannelTest : public testing::Test {
+class TunnelChannelTest : public ::testing::Test {
  protected:
   std::shared_ptr<Reply> Send(const flutter::MethodCall<EncodableValue>& call) {
     auto reply = std::make_shared<Reply>();
@@ -171,4 +171,4 @@ TEST_F(TunnelChannelTest, NamesMatchOnlyExactly) {
 }
 
 }  // namespace
-}  // namespace tunnel_test
+}  // namespace tunnel_control::testing

@@ -9,7 +9,7 @@
 #include "tests/tunnel_control/support/outcome_matchers.h"
 #include "tests/tunnel_control/support/simulated_test.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 using testing::ErrorIs;
@@ -153,4 +153,4 @@ TEST_F(ElevatedInstallTest, TheCopyRunsElevatedWithTheCallersSid) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

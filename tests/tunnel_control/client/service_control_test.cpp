@@ -16,7 +16,7 @@
 #include "tests/tunnel_control/support/outcome_matchers.h"
 #include "tests/tunnel_control/support/simulated_test.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 using testing::ErrorIs;
@@ -549,4 +549,4 @@ TEST_F(ServiceControlTest, QueryServiceStateIsZeroWhenTheQueryFails) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

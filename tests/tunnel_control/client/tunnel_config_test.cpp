@@ -12,7 +12,7 @@
 #include "tests/tunnel_control/support/outcome_matchers.h"
 #include "tests/tunnel_control/support/simulated_test.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 using testing::ErrorIs;
@@ -174,4 +174,4 @@ TEST_F(TunnelConfigTest, DeleteIsSilentInEveryCase) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 TEST(WithErrorNumberTest, AppendsUnsignedDecimal) {
@@ -77,4 +77,4 @@ TEST(ErrorVocabularyTest, EachEntryReadsAsTheUiExpects) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

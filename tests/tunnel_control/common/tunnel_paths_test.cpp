@@ -8,7 +8,7 @@
 
 #include "tests/tunnel_control/support/simulated_test.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 using testing::kConfigPath;
@@ -44,4 +44,4 @@ TEST_F(TunnelPathsTest, ExecutablePathStopsShortOf260Characters) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

@@ -11,7 +11,7 @@
 #include "app/tunnel_control/client/tunnel_config.h"
 #include "tests/tunnel_control/support/simulated_test.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 using testing::kConfigPath;
@@ -212,4 +212,4 @@ TEST_F(DataDirectoryTest, AnotherUsersDirectoryIsMovedAside) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

@@ -9,7 +9,7 @@
 #include "app/tunnel_control/os/well_known_sids.h"
 #include "tests/tunnel_control/support/simulated_platform.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 constexpr wchar_t kUsers[] = L"S-1-5-32-545";
@@ -301,4 +301,4 @@ TEST(InstallLocationTest, FoldersOthersCouldHaveMade) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

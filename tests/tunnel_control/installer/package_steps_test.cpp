@@ -14,7 +14,7 @@
 #include "app/tunnel_control/installer/service_installer.h"
 #include "tests/tunnel_control/support/simulated_test.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 using testing::kConfigPath;
@@ -291,4 +291,4 @@ TEST_F(PackageStepsTest, AFolderThatCannotBeEmptiedStays) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

@@ -13,7 +13,7 @@
 #include "app/tunnel_control/installer/service_definition.h"
 #include "tests/tunnel_control/support/simulated_test.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 using testing::kConfigPath;
@@ -538,4 +538,4 @@ TEST(UninstallExitCodeTest, FailuresStillDeleteTheConfigurationFirst) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

@@ -12,7 +12,7 @@
 
 #include "tests/tunnel_control/support/simulated_test.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 using testing::SimulatedPlatform;
@@ -308,4 +308,4 @@ TEST_F(ServiceHostTest, NoPathIsExitCode1BeforeAnyLoad) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

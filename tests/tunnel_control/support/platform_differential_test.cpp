@@ -615,7 +615,7 @@ std::vector<std::string> RunSimulated(const Scenario& scenario,
   return observations;
 }
 
-TEST(PlatformDifferentialTest, SimulationAnswersLikeWindows) {
+TEST(PlatformDifferentialWineTest, SimulationAnswersLikeWindows) {
   std::error_code ignored;
   std::filesystem::remove_all(kScratch, ignored);
   if (!::CreateDirectoryW(kScratch, nullptr)) {
@@ -662,7 +662,7 @@ TEST(PlatformDifferentialTest, SimulationAnswersLikeWindows) {
 // Wine shows no access control: they are held to the same share and access
 // rules here. The installer keeps a handle on one object; the other user,
 // with `rights` on C:\t\d and C:\t\x.txt, acts.
-TEST(PlatformDifferentialTest, AttackerMeetsTheSameRules) {
+TEST(PlatformDifferentialWineTest, AttackerMeetsTheSameRules) {
   struct Row {
     const char* name;
     const wchar_t* rights;

@@ -11,13 +11,8 @@
 #include "tests/tunnel_control/support/outcome_matchers.h"
 #include "tests/tunnel_control/wine/provisioned_service.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
-
-using service_wine::BinFolder;
-using service_wine::ProvisionTunnelService;
-using service_wine::ServiceDisplayName;
-using testing::ErrorIs;
 
 // Reports varn_vpn.exe beside this program as the running executable, so
 // the launch starts the real application in install mode rather than this
@@ -59,4 +54,4 @@ TEST(ElevatedInstallWineTest, RunasStartsTheInstallModeAndReturnsItsExitCode) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

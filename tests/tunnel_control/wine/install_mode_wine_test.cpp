@@ -10,7 +10,7 @@
 #include "app/tunnel_control/common/tunnel_facts.h"
 #include "tests/tunnel_control/wine/wine_test_support.h"
 
-namespace service_wine {
+namespace tunnel_control::testing {
 namespace {
 
 using tunnel_control::InstallArguments;
@@ -38,7 +38,7 @@ std::optional<std::wstring> BinaryPath(SC_HANDLE service) {
                                                : L"");
 }
 
-class InstallModeTest : public ::testing::Test {
+class InstallModeWineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(ProgramDataFolder().empty());
@@ -61,7 +61,7 @@ class InstallModeTest : public ::testing::Test {
   // Places varn_vpn.exe, its libraries and the stand-in tunnel library in
   // `folder`.
   static std::wstring PlaceApp(const TempFolder& folder) {
-    const std::wstring exe = service_wine::PlaceApp(folder.path());
+    const std::wstring exe = tunnel_control::testing::PlaceApp(folder.path());
     EXPECT_FALSE(exe.empty()) << "varn_vpn.exe must be built";
     EXPECT_EQ(
         CopyOver(BinFolder() + L"\\tunnel.dll", folder.File(L"tunnel.dll")),
@@ -80,27 +80,21 @@ class InstallModeTest : public ::testing::Test {
   // The directory and the service as the installer leaves them, made
   // through the service manager directly.
   static void ProvisionService(const std::wstring& exe) {
-    ASSERT_TRUE(::CreateDirectoryW(DataDirectory().c_str(), nullptr) ||
-                ::GetLastError() == ERROR_ALREADY_EXISTS);
-    ScopedServiceHandle manager = OpenManager();
-    const std::wstring command = ServiceCommand(exe, ConfigFile());
-    ScopedServiceHandle service(::CreateServiceW(
-        manager.Get(), kServiceName, L"Varn VPN Tunnel", SERVICE_ALL_ACCESS,
-        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-        command.c_str(), nullptr, nullptr, L"Nsi\0TcpIp\0", nullptr, nullptr));
-    ASSERT_TRUE(service) << ::GetLastError();
+    const Provisioned provisioned = tunnel_control::testing::ProvisionService(
+        TunnelServiceDefinition(exe, ConfigFile(), kUserSid));
+    ASSERT_TRUE(provisioned) << provisioned.failure;
   }
 
-  static ScopedServiceHandle OpenTunnelService() {
-    ScopedServiceHandle manager = OpenManager();
-    return ScopedServiceHandle(
+  static ScopedScHandle OpenTunnelService() {
+    ScopedScHandle manager = OpenManager();
+    return ScopedScHandle(
         ::OpenServiceW(manager.Get(), kServiceName, SERVICE_ALL_ACCESS));
   }
 
   // Returns true once the service is gone; deletion can lag its request.
   static bool ServiceGone() {
     for (int i = 0; i < 100; ++i) {
-      ScopedServiceHandle service = OpenTunnelService();
+      ScopedScHandle service = OpenTunnelService();
       if (!service && ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) {
         return true;
       }
@@ -112,7 +106,7 @@ class InstallModeTest : public ::testing::Test {
   TempFolder folder_;
 };
 
-TEST_F(InstallModeTest, BadSidExitsTenAndCreatesNothing) {
+TEST_F(InstallModeWineTest, BadSidExitsTenAndCreatesNothing) {
   const std::wstring exe = PlaceApp(folder_);
   for (const std::wstring arguments :
        {L"", L"\"\"", L"not-a-sid", L"S-1-5-21-1-2-x", L"S-1"}) {
@@ -125,7 +119,7 @@ TEST_F(InstallModeTest, BadSidExitsTenAndCreatesNothing) {
 
 // Wine's own SID parser takes aliases and loose forms; the installer takes
 // one user's account in canonical form only.
-TEST_F(InstallModeTest, SidOfNoSingleUserExitsTenAndCreatesNothing) {
+TEST_F(InstallModeWineTest, SidOfNoSingleUserExitsTenAndCreatesNothing) {
   const std::wstring exe = PlaceApp(folder_);
   for (const std::wstring arguments :
        {L"WD", L"BU", L"AU", L"S-1-1-0", L"S-1-5-32-544", L"S-1-5-18",
@@ -138,7 +132,7 @@ TEST_F(InstallModeTest, SidOfNoSingleUserExitsTenAndCreatesNothing) {
   }
 }
 
-TEST_F(InstallModeTest, UnprotectedLocationExits21AndChangesNothing) {
+TEST_F(InstallModeWineTest, UnprotectedLocationExits21AndChangesNothing) {
   const std::wstring exe = PlaceApp(folder_);
   EXPECT_EQ(Install(exe, kUserSid), kInstallRefusedUnderWine);
   EXPECT_FALSE(FileExists(DataDirectory()));
@@ -147,15 +141,15 @@ TEST_F(InstallModeTest, UnprotectedLocationExits21AndChangesNothing) {
   // An existing service keeps its definition.
   ProvisionService(L"C:\\old\\varn_vpn.exe");
   EXPECT_EQ(Install(exe, kUserSid), kInstallRefusedUnderWine);
-  ScopedServiceHandle service = OpenTunnelService();
+  ScopedScHandle service = OpenTunnelService();
   ASSERT_TRUE(service);
   EXPECT_EQ(BinaryPath(service.Get()),
-            ServiceCommand(L"C:\\old\\varn_vpn.exe", ConfigFile()));
+            ServiceCommandLine(L"C:\\old\\varn_vpn.exe", ConfigFile()));
 }
 
 // Both modes run elevated: libraries planted in the exe's folder under the
 // names of ones the windowed application uses must stay unloaded.
-TEST_F(InstallModeTest, PrivilegedModesLoadNoPlantedLibrary) {
+TEST_F(InstallModeWineTest, PrivilegedModesLoadNoPlantedLibrary) {
   const std::wstring exe = PlaceApp(folder_);
   ASSERT_TRUE(PlantLibraries(folder_.path()));
   EXPECT_EQ(Install(exe, kUserSid), kInstallRefusedUnderWine);
@@ -164,7 +158,7 @@ TEST_F(InstallModeTest, PrivilegedModesLoadNoPlantedLibrary) {
             std::vector<std::wstring>{});
 }
 
-TEST_F(InstallModeTest, UninstallRemovesTheServiceAndTheConfig) {
+TEST_F(InstallModeWineTest, UninstallRemovesTheServiceAndTheConfig) {
   const std::wstring exe = PlaceApp(folder_);
   ProvisionService(exe);
   ASSERT_TRUE(WriteTextFile(ConfigFile(), ValidConfig()));
@@ -175,7 +169,7 @@ TEST_F(InstallModeTest, UninstallRemovesTheServiceAndTheConfig) {
   EXPECT_TRUE(FileExists(DataDirectory())) << "the directory stays";
 }
 
-TEST_F(InstallModeTest, UninstallWithoutServiceExitsZeroAndDeletesConfig) {
+TEST_F(InstallModeWineTest, UninstallWithoutServiceExitsZeroAndDeletesConfig) {
   const std::wstring exe = PlaceApp(folder_);
   ASSERT_TRUE(::CreateDirectoryW(DataDirectory().c_str(), nullptr));
   ASSERT_TRUE(WriteTextFile(ConfigFile(), ValidConfig()));
@@ -188,10 +182,11 @@ TEST_F(InstallModeTest, UninstallWithoutServiceExitsZeroAndDeletesConfig) {
 // Anyone may hold a handle to the service (interactive users may open it
 // for reading): the service then stays marked for deletion until it closes,
 // and removal counts that as done, however often it runs.
-TEST_F(InstallModeTest, UninstallSucceedsWhileAHandleKeepsTheServiceMarked) {
+TEST_F(InstallModeWineTest,
+       UninstallSucceedsWhileAHandleKeepsTheServiceMarked) {
   const std::wstring exe = PlaceApp(folder_);
   ProvisionService(exe);
-  ScopedServiceHandle held = OpenTunnelService();
+  ScopedScHandle held = OpenTunnelService();
   ASSERT_TRUE(held);
 
   EXPECT_EQ(Uninstall(exe), 0u);
@@ -202,7 +197,7 @@ TEST_F(InstallModeTest, UninstallSucceedsWhileAHandleKeepsTheServiceMarked) {
   EXPECT_TRUE(ServiceGone());
 }
 
-TEST_F(InstallModeTest, InstalledServiceRunsTheTunnelUntilUninstall) {
+TEST_F(InstallModeWineTest, InstalledServiceRunsTheTunnelUntilUninstall) {
   const std::wstring exe = PlaceApp(folder_);
   ProvisionService(exe);
   // A slow stop: uninstall must wait for it and still delete the service,
@@ -212,7 +207,7 @@ TEST_F(InstallModeTest, InstalledServiceRunsTheTunnelUntilUninstall) {
 
   ScopedProcess process;
   {
-    ScopedServiceHandle service = OpenTunnelService();
+    ScopedScHandle service = OpenTunnelService();
     ASSERT_TRUE(service);
     ASSERT_EQ(StartWarm(service.Get()), 0u);
     const StateTrace started =
@@ -241,4 +236,4 @@ TEST_F(InstallModeTest, InstalledServiceRunsTheTunnelUntilUninstall) {
 }
 
 }  // namespace
-}  // namespace service_wine
+}  // namespace tunnel_control::testing

@@ -3,17 +3,15 @@
 #include <optional>
 #include <vector>
 
+#include "app/tunnel_control/client/elevated_install.h"
 #include "app/tunnel_control/client/tunnel_config.h"
 #include "app/tunnel_control/common/tunnel_names.h"
 #include "app/tunnel_control/common/tunnel_paths.h"
+#include "app/tunnel_control/installer/service_definition.h"
 #include "win/scoped_resource.h"
 
-namespace service_wine {
+namespace tunnel_control::testing {
 namespace {
-
-using tunnel_control::ConfigFilePath;
-using tunnel_control::DataDirectoryPath;
-using tunnel_control::kTunnelServiceName;
 
 // A display name the installer never uses, so a test can tell whether the
 // installer has rewritten the service since provisioning.
@@ -40,37 +38,13 @@ DWORD WaitWhileStarting(SC_HANDLE service, ULONGLONG timeout_ms) {
 }  // namespace
 
 std::string ProvisionTunnelService() {
-  const std::wstring directory = DataDirectoryPath();
-  if (directory.empty()) return "no data directory path";
-  if (!::CreateDirectoryW(directory.c_str(), nullptr) &&
-      ::GetLastError() != ERROR_ALREADY_EXISTS) {
-    return Failure("CreateDirectoryW", ::GetLastError());
-  }
-
-  const std::wstring binary_path =
-      ServiceCommand(BinFolder() + L"\\varn_vpn.exe", ConfigFilePath());
-  ScopedServiceHandle manager = OpenManager();
-  if (!manager) return Failure("OpenSCManagerW", ::GetLastError());
-  ScopedServiceHandle service(::CreateServiceW(
-      manager.Get(), kTunnelServiceName, kProvisionedDisplayName,
-      SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-      SERVICE_ERROR_NORMAL, binary_path.c_str(), nullptr, nullptr, nullptr,
-      nullptr, nullptr));
-  if (service) return {};
-  if (::GetLastError() != ERROR_SERVICE_EXISTS) {
-    return Failure("CreateServiceW", ::GetLastError());
-  }
-  service.Reset(
-      ::OpenServiceW(manager.Get(), kTunnelServiceName, SERVICE_ALL_ACCESS));
-  if (!service) return Failure("OpenServiceW", ::GetLastError());
-  // An empty double-NUL list clears dependencies a test installer added.
-  if (!::ChangeServiceConfigW(service.Get(), SERVICE_WIN32_OWN_PROCESS,
-                              SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                              binary_path.c_str(), nullptr, nullptr, L"\0",
-                              nullptr, nullptr, kProvisionedDisplayName)) {
-    return Failure("ChangeServiceConfigW", ::GetLastError());
-  }
-  return {};
+  ServiceDefinition definition =
+      TunnelServiceDefinition(BinFolder() + L"\\varn_vpn.exe", ConfigFilePath(),
+                              CurrentUserSidString());
+  definition.display_name = kProvisionedDisplayName;
+  // An empty list clears dependencies a test installer added.
+  definition.dependencies.assign(2, L'\0');
+  return ProvisionService(definition).failure;
 }
 
 std::string WarmUpTunnelService(const std::string& valid_config) {
@@ -78,9 +52,9 @@ std::string WarmUpTunnelService(const std::string& valid_config) {
   if (!tunnel_control::WriteTunnelConfig(valid_config, &error)) {
     return error.message;
   }
-  ScopedServiceHandle manager = OpenManager();
+  ScopedScHandle manager = OpenManager();
   if (!manager) return Failure("OpenSCManagerW", ::GetLastError());
-  ScopedServiceHandle service(
+  ScopedScHandle service(
       ::OpenServiceW(manager.Get(), kTunnelServiceName,
                      SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP));
   if (!service) return Failure("OpenServiceW", ::GetLastError());
@@ -104,9 +78,9 @@ std::string WarmUpTunnelService(const std::string& valid_config) {
 }
 
 std::wstring ServiceDisplayName() {
-  ScopedServiceHandle manager = OpenManager();
+  ScopedScHandle manager = OpenManager();
   if (!manager) return {};
-  ScopedServiceHandle service(
+  ScopedScHandle service(
       ::OpenServiceW(manager.Get(), kTunnelServiceName, SERVICE_QUERY_CONFIG));
   if (!service) return {};
   DWORD needed = 0;
@@ -122,9 +96,9 @@ std::wstring ServiceDisplayName() {
 }
 
 DWORD ServiceProcessId() {
-  ScopedServiceHandle manager = OpenManager();
+  ScopedScHandle manager = OpenManager();
   if (!manager) return 0;
-  ScopedServiceHandle service(
+  ScopedScHandle service(
       ::OpenServiceW(manager.Get(), kTunnelServiceName, SERVICE_QUERY_STATUS));
   if (!service) return 0;
   const std::optional<SERVICE_STATUS_PROCESS> status =
@@ -133,8 +107,7 @@ DWORD ServiceProcessId() {
 }
 
 void WaitForServiceProcessesToEnd() {
-  win::ScopedFileHandle snapshot(
-      ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  win::ScopedFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
@@ -147,4 +120,4 @@ void WaitForServiceProcessesToEnd() {
   }
 }
 
-}  // namespace service_wine
+}  // namespace tunnel_control::testing

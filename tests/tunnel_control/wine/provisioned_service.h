@@ -8,11 +8,11 @@
 
 #include "tests/tunnel_control/wine/wine_test_support.h"
 
-namespace service_wine {
+namespace tunnel_control::testing {
 
-// Creates the data directory and creates or reconfigures the tunnel service
-// to run "<bin>\varn_vpn.exe /service <config file>". Returns an empty string
-// on success, else what failed.
+// Provisions the installer's tunnel service for "<bin>\varn_vpn.exe" and the
+// current user, under a display name of its own and without dependencies.
+// Returns an empty string on success, else what failed.
 std::string ProvisionTunnelService();
 
 // Starts and stops the service once, retrying the first start: the first
@@ -29,6 +29,6 @@ DWORD ServiceProcessId();
 // Waits up to 10 s for every varn_vpn.exe process to end.
 void WaitForServiceProcessesToEnd();
 
-}  // namespace service_wine
+}  // namespace tunnel_control::testing
 
 #endif  // TESTS_TUNNEL_CONTROL_WINE_PROVISIONED_SERVICE_H_

@@ -13,16 +13,8 @@
 #include "tests/tunnel_control/support/outcome_matchers.h"
 #include "tests/tunnel_control/wine/provisioned_service.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
-
-using service_wine::ProvisionTunnelService;
-using service_wine::ReadTextFile;
-using service_wine::ScopedServiceHandle;
-using service_wine::ServiceProcessId;
-using service_wine::WaitForServiceProcessesToEnd;
-using service_wine::WarmUpTunnelService;
-using testing::ErrorIs;
 
 constexpr char kConfigA[] =
     "[Interface]\r\n"
@@ -66,7 +58,7 @@ class TunnelServiceEnvironment : public ::testing::Environment {
     const std::string warmed = WarmUpTunnelService(kConfigA);
     ASSERT_EQ(warmed, "");
   }
-  void TearDown() override { service_wine::RemoveService(kTunnelServiceName); }
+  void TearDown() override { RemoveService(kTunnelServiceName); }
 };
 
 const ::testing::Environment* const kEnvironment =
@@ -190,21 +182,18 @@ TEST_F(ServiceControlWineTest, ConnectWhileStoppingPromptsForNothing) {
   ASSERT_TRUE(
       ConnectOnWine(WithTimings(kConfigA, "StopDelayMs = 3000"), &error))
       << error.message;
-  ScopedServiceHandle manager = service_wine::OpenManager();
-  ScopedServiceHandle service(
+  ScopedScHandle manager = OpenManager();
+  ScopedScHandle service(
       ::OpenServiceW(manager.Get(), kTunnelServiceName, SERVICE_ALL_ACCESS));
   ASSERT_TRUE(service);
   SERVICE_STATUS status{};
   ASSERT_TRUE(::ControlService(service.Get(), SERVICE_CONTROL_STOP, &status));
-  ASSERT_TRUE(
-      service_wine::WaitForState(service.Get(), SERVICE_STOP_PENDING, 2000)
-          .reached);
+  ASSERT_TRUE(WaitForState(service.Get(), SERVICE_STOP_PENDING, 2000).reached);
   EXPECT_FALSE(ConnectTunnel(kConfigB, &error));
   EXPECT_TRUE(ErrorIs(error, kConfigWriteFailed, 32));
   EXPECT_NE(ReadTextFile(ConfigFilePath()), kConfigB);
   // The file stays until the tunnel lets it go; a disconnect then removes it.
-  EXPECT_TRUE(service_wine::WaitForState(service.Get(), SERVICE_STOPPED, 10000)
-                  .reached);
+  EXPECT_TRUE(WaitForState(service.Get(), SERVICE_STOPPED, 10000).reached);
 }
 
 TEST_F(ServiceControlWineTest, StageReadsConnectingDuringASlowStart) {
@@ -242,4 +231,4 @@ TEST_F(ServiceControlWineTest, StageReadsDisconnectingDuringASlowStop) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

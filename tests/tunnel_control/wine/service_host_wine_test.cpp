@@ -9,19 +9,19 @@
 #include "app/tunnel_control/common/tunnel_facts.h"
 #include "tests/tunnel_control/wine/wine_test_support.h"
 
-namespace service_wine {
+namespace tunnel_control::testing {
 namespace {
 
 // The host's arguments for `config`, as the service's command line has them.
 std::wstring HostArguments(const std::wstring& config) {
-  return std::wstring(tunnel_control::kServiceSwitch) + L" " + Quoted(config);
+  return std::wstring(kServiceSwitch) + L" " + Quoted(config);
 }
 
-constexpr wchar_t kServiceName[] = L"WireGuardTunnel$VarnVPN";
+constexpr wchar_t kUserSid[] = L"S-1-5-21-1-2-3-1001";
 
 // A folder laid out like an installation: varn_vpn.exe, the tunnel library
 // chosen by the test, and the configuration file.
-class ServiceHostTest : public ::testing::Test {
+class ServiceHostWineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(PlaceApp(folder_.path()), Exe()) << "varn_vpn.exe must be built";
@@ -38,6 +38,11 @@ class ServiceHostTest : public ::testing::Test {
 
   std::wstring Exe() const { return folder_.File(L"varn_vpn.exe"); }
   std::wstring Config() const { return folder_.File(L"VarnVPN.conf"); }
+  // The installer's service, running this folder's executable on its
+  // configuration file.
+  ServiceDefinition Definition() const {
+    return TunnelServiceDefinition(Exe(), Config(), kUserSid);
+  }
   std::string Log() const {
     return ReadTextFile(folder_.File(L"log.bin")).value_or("");
   }
@@ -67,11 +72,11 @@ std::optional<DWORD> ExitCodeAfterEnd(const ScopedProcess& process) {
   return code;
 }
 
-TEST_F(ServiceHostTest, RunsUntilTheStopControlAndLogsItsLife) {
+TEST_F(ServiceHostWineTest, RunsUntilTheStopControlAndLogsItsLife) {
   AddTunnelLibrary();
   ASSERT_TRUE(WriteTextFile(Config(), ValidConfig()));
-  TestService service(kServiceName, ServiceCommand(Exe(), Config()));
-  ASSERT_TRUE(service) << "CreateServiceW error " << service.create_error();
+  TestService service(Definition());
+  ASSERT_TRUE(service) << service.failure();
 
   ASSERT_EQ(StartWarm(service.Get()), 0u);
   const StateTrace started =
@@ -102,12 +107,12 @@ TEST_F(ServiceHostTest, RunsUntilTheStopControlAndLogsItsLife) {
   EXPECT_NE(log.find("tunnel stopped"), std::string::npos) << log;
 }
 
-TEST_F(ServiceHostTest, InvalidConfigStopsTheServiceDuringStartUp) {
+TEST_F(ServiceHostWineTest, InvalidConfigStopsTheServiceDuringStartUp) {
   AddTunnelLibrary();
   ASSERT_TRUE(
       WriteTextFile(Config(), ValidConfig("[Peer]\r\nColour = blue\r\n")));
-  TestService service(kServiceName, ServiceCommand(Exe(), Config()));
-  ASSERT_TRUE(service) << "CreateServiceW error " << service.create_error();
+  TestService service(Definition());
+  ASSERT_TRUE(service) << service.failure();
 
   const DWORD start_error = StartWarm(service.Get());
   // Windows accepts the start before the library reads the file; a start
@@ -128,7 +133,7 @@ TEST_F(ServiceHostTest, InvalidConfigStopsTheServiceDuringStartUp) {
 
 // Anyone who may add files beside a missing configuration could put a link
 // there after a check: the host refuses before the library is loaded.
-TEST_F(ServiceHostTest, MissingConfigIsRefusedBeforeTheLibraryLoads) {
+TEST_F(ServiceHostWineTest, MissingConfigIsRefusedBeforeTheLibraryLoads) {
   AddTunnelLibrary();
   EXPECT_EQ(RunHost(), 5u);
   EXPECT_EQ(Log(), "") << "the library never ran";
@@ -137,11 +142,11 @@ TEST_F(ServiceHostTest, MissingConfigIsRefusedBeforeTheLibraryLoads) {
 // While the library runs, the host holds the configuration and log.bin: no
 // other process may rename, delete or replace either, nor write the
 // configuration; the library reads the one and writes the other.
-TEST_F(ServiceHostTest, RunningTunnelsFilesCanBeNeitherMovedNorRewritten) {
+TEST_F(ServiceHostWineTest, RunningTunnelsFilesCanBeNeitherMovedNorRewritten) {
   AddTunnelLibrary();
   ASSERT_TRUE(WriteTextFile(Config(), ValidConfig()));
-  TestService service(kServiceName, ServiceCommand(Exe(), Config()));
-  ASSERT_TRUE(service) << "CreateServiceW error " << service.create_error();
+  TestService service(Definition());
+  ASSERT_TRUE(service) << service.failure();
   ASSERT_EQ(StartWarm(service.Get()), 0u);
   ASSERT_TRUE(WaitForState(service.Get(), SERVICE_RUNNING, 15000).reached);
 
@@ -187,13 +192,13 @@ TEST_F(ServiceHostTest, RunningTunnelsFilesCanBeNeitherMovedNorRewritten) {
   EXPECT_TRUE(FileExists(moved));
 }
 
-TEST_F(ServiceHostTest, StandInSectionHoldsStartAndStopPending) {
+TEST_F(ServiceHostWineTest, StandInSectionHoldsStartAndStopPending) {
   AddTunnelLibrary();
   ASSERT_TRUE(
       WriteTextFile(Config(), ValidConfig("[StandIn]\r\nStartDelayMs = 1500\r\n"
                                           "StopDelayMs = 1500\r\n")));
-  TestService service(kServiceName, ServiceCommand(Exe(), Config()));
-  ASSERT_TRUE(service) << "CreateServiceW error " << service.create_error();
+  TestService service(Definition());
+  ASSERT_TRUE(service) << service.failure();
 
   ASSERT_EQ(StartWarm(service.Get()), 0u);
   const ULONGLONG started_at = ::GetTickCount64();
@@ -214,12 +219,12 @@ TEST_F(ServiceHostTest, StandInSectionHoldsStartAndStopPending) {
   EXPECT_EQ(stopped.last.dwWin32ExitCode, 0u);
 }
 
-TEST_F(ServiceHostTest, StandInSectionStopsTheTunnelUnasked) {
+TEST_F(ServiceHostWineTest, StandInSectionStopsTheTunnelUnasked) {
   AddTunnelLibrary();
   ASSERT_TRUE(WriteTextFile(Config(),
                             ValidConfig("[StandIn]\r\nStopAfterMs = 800\r\n")));
-  TestService service(kServiceName, ServiceCommand(Exe(), Config()));
-  ASSERT_TRUE(service) << "CreateServiceW error " << service.create_error();
+  TestService service(Definition());
+  ASSERT_TRUE(service) << service.failure();
 
   ASSERT_EQ(StartWarm(service.Get()), 0u);
   const StateTrace started =
@@ -239,7 +244,7 @@ TEST_F(ServiceHostTest, StandInSectionStopsTheTunnelUnasked) {
 
 // The host runs as SYSTEM: of its folder it may load the tunnel library only,
 // and a missing engine library must not keep it from its own exit codes.
-TEST_F(ServiceHostTest, LoadsNothingFromItsFolderButTheTunnelLibrary) {
+TEST_F(ServiceHostWineTest, LoadsNothingFromItsFolderButTheTunnelLibrary) {
   struct Row {
     const char* engine;     // "planted" or "missing"
     const wchar_t* tunnel;  // variant folder, "" for the working one, or null
@@ -275,7 +280,7 @@ TEST_F(ServiceHostTest, LoadsNothingFromItsFolderButTheTunnelLibrary) {
 // A library the tunnel library needs but does not ship is looked for beside
 // it and in System32 only, never in the current folder or on PATH, where
 // anyone may have put one.
-TEST_F(ServiceHostTest, TunnelLibraryDependenciesAreNotSearchedElsewhere) {
+TEST_F(ServiceHostWineTest, TunnelLibraryDependenciesAreNotSearchedElsewhere) {
   AddTunnelLibrary(L"tunnel_with_dependency");
   ASSERT_TRUE(WriteTextFile(Config(), ValidConfig()));
   TempFolder current;
@@ -304,7 +309,7 @@ TEST_F(ServiceHostTest, TunnelLibraryDependenciesAreNotSearchedElsewhere) {
 
 // SYSTEM reads the configuration: a file with a second name elsewhere is
 // refused before the tunnel library is loaded.
-TEST_F(ServiceHostTest, HardLinkedConfigIsRefusedBeforeTheLibraryLoads) {
+TEST_F(ServiceHostWineTest, HardLinkedConfigIsRefusedBeforeTheLibraryLoads) {
   AddTunnelLibrary();
   const std::wstring other = folder_.File(L"other.conf");
   ASSERT_TRUE(WriteTextFile(other, ValidConfig()));
@@ -314,24 +319,24 @@ TEST_F(ServiceHostTest, HardLinkedConfigIsRefusedBeforeTheLibraryLoads) {
   EXPECT_EQ(Log(), "") << "the library never ran";
 }
 
-TEST_F(ServiceHostTest, ExitsTwoWithoutTunnelLibrary) {
+TEST_F(ServiceHostWineTest, ExitsTwoWithoutTunnelLibrary) {
   ASSERT_TRUE(WriteTextFile(Config(), ValidConfig()));
   EXPECT_EQ(RunHost(), 2u);
 }
 
-TEST_F(ServiceHostTest, ExitsThreeWhenTheLibraryLacksTheExport) {
+TEST_F(ServiceHostWineTest, ExitsThreeWhenTheLibraryLacksTheExport) {
   AddTunnelLibrary(L"tunnel_no_export");
   ASSERT_TRUE(WriteTextFile(Config(), ValidConfig()));
   EXPECT_EQ(RunHost(), 3u);
 }
 
-TEST_F(ServiceHostTest, ExitsFourWhenTheExportFails) {
+TEST_F(ServiceHostWineTest, ExitsFourWhenTheExportFails) {
   AddTunnelLibrary(L"tunnel_returns_zero");
   ASSERT_TRUE(WriteTextFile(Config(), ValidConfig()));
   EXPECT_EQ(RunHost(), 4u);
 }
 
-TEST_F(ServiceHostTest, ExitsFourWhenNotStartedAsAService) {
+TEST_F(ServiceHostWineTest, ExitsFourWhenNotStartedAsAService) {
   AddTunnelLibrary();
   ASSERT_TRUE(WriteTextFile(Config(), ValidConfig()));
   EXPECT_EQ(RunHost(), 4u);
@@ -341,4 +346,4 @@ TEST_F(ServiceHostTest, ExitsFourWhenNotStartedAsAService) {
 }
 
 }  // namespace
-}  // namespace service_wine
+}  // namespace tunnel_control::testing

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
-namespace service_wine {
+namespace tunnel_control::testing {
 namespace {
 
 // Removes every file in `folder` and, when `depth` allows, its subfolders.
@@ -176,8 +176,8 @@ std::wstring ProgramDataFolder() {
   return result;
 }
 
-ScopedServiceHandle OpenManager() {
-  return ScopedServiceHandle(
+ScopedScHandle OpenManager() {
+  return ScopedScHandle(
       ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
 }
 
@@ -224,9 +224,9 @@ DWORD StartWarm(SC_HANDLE service) {
 }
 
 void RemoveService(const std::wstring& name) {
-  ScopedServiceHandle manager = OpenManager();
+  ScopedScHandle manager = OpenManager();
   if (!manager) return;
-  ScopedServiceHandle service(
+  ScopedScHandle service(
       ::OpenServiceW(manager.Get(), name.c_str(), SERVICE_ALL_ACCESS));
   if (!service) return;
   SERVICE_STATUS status{};
@@ -235,38 +235,15 @@ void RemoveService(const std::wstring& name) {
   ::DeleteService(service.Get());
 }
 
-TestService::TestService(std::wstring name, const std::wstring& binary_path)
-    : name_(std::move(name)) {
-  ScopedServiceHandle manager = OpenManager();
-  if (!manager) {
-    create_error_ = ::GetLastError();
-    return;
-  }
-  // The previous test's service of the same name may still be on its way
-  // out (marked for deletion until its process has gone).
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    service_ = ScopedServiceHandle(::CreateServiceW(
-        manager.Get(), name_.c_str(), name_.c_str(), SERVICE_ALL_ACCESS,
-        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-        binary_path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
-    if (service_) return;
-    create_error_ = ::GetLastError();
-    if (create_error_ != ERROR_SERVICE_MARKED_FOR_DELETE) return;
-    ::Sleep(50);
-  }
-}
+TestService::TestService(const ServiceDefinition& definition)
+    : provisioned_(ProvisionService(definition)) {}
 
 TestService::~TestService() {
-  if (!service_) return;
+  if (!provisioned_) return;
   SERVICE_STATUS status{};
-  ::ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status);
-  WaitForState(service_.Get(), SERVICE_STOPPED, 10000);
-  ::DeleteService(service_.Get());
-}
-
-std::wstring ServiceCommand(const std::wstring& exe,
-                            const std::wstring& config) {
-  return Quoted(exe) + L" /service " + Quoted(config);
+  ::ControlService(Get(), SERVICE_CONTROL_STOP, &status);
+  WaitForState(Get(), SERVICE_STOPPED, 10000);
+  ::DeleteService(Get());
 }
 
 std::string ValidConfig(std::string_view extra) {
@@ -285,4 +262,4 @@ std::string ValidConfig(std::string_view extra) {
   return text;
 }
 
-}  // namespace service_wine
+}  // namespace tunnel_control::testing

@@ -10,11 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "app/tunnel_control/installer/service_definition.h"
+#include "tests/tunnel_control/wine/service_provisioner.h"
 #include "win/scoped_resource.h"
 
-namespace service_wine {
+namespace tunnel_control::testing {
 
-using win::ScopedServiceHandle;
+using win::ScopedScHandle;
 // A process or thread handle.
 using ScopedProcess = win::ScopedHandle;
 
@@ -81,7 +83,7 @@ std::wstring Quoted(const std::wstring& text);
 std::wstring ProgramDataFolder();
 
 // Opens the local service manager with full access.
-ScopedServiceHandle OpenManager();
+ScopedScHandle OpenManager();
 
 // Returns the service's status, or nullopt when it cannot be queried.
 std::optional<SERVICE_STATUS_PROCESS> QueryStatus(SC_HANDLE service);
@@ -106,33 +108,28 @@ DWORD StartWarm(SC_HANDLE service);
 // up to 10 s for the stop.
 void RemoveService(const std::wstring& name);
 
-// A service created for one test and removed again afterwards.
+// The service `definition` describes, provisioned for one test and removed
+// again afterwards.
 class TestService {
  public:
-  // Creates an own-process, demand-start service with `binary_path`.
-  TestService(std::wstring name, const std::wstring& binary_path);
+  explicit TestService(const ServiceDefinition& definition);
   ~TestService();
   TestService(const TestService&) = delete;
   TestService& operator=(const TestService&) = delete;
 
-  SC_HANDLE Get() const { return service_.Get(); }
-  explicit operator bool() const { return static_cast<bool>(service_); }
-  DWORD create_error() const { return create_error_; }
+  SC_HANDLE Get() const { return provisioned_.service.Get(); }
+  explicit operator bool() const { return static_cast<bool>(provisioned_); }
+  // What failed while provisioning, or an empty string.
+  const std::string& failure() const { return provisioned_.failure; }
 
  private:
-  std::wstring name_;
-  ScopedServiceHandle service_;
-  DWORD create_error_ = 0;
+  Provisioned provisioned_;
 };
-
-// The binary path the installer writes: "<exe>" /service "<config>".
-std::wstring ServiceCommand(const std::wstring& exe,
-                            const std::wstring& config);
 
 // A valid tunnel configuration, followed by `extra` (e.g. a [StandIn]
 // section).
 std::string ValidConfig(std::string_view extra = {});
 
-}  // namespace service_wine
+}  // namespace tunnel_control::testing
 
 #endif  // TESTS_TUNNEL_CONTROL_WINE_WINE_TEST_SUPPORT_H_

@@ -2,8 +2,8 @@
 // registration functions for the window tests: the test program defines the
 // flat functions itself, so it binds to these instead of any DLL, and every
 // call the window makes is visible here.
-#ifndef TESTS_APP_FAKE_ENGINE_H_
-#define TESTS_APP_FAKE_ENGINE_H_
+#ifndef TESTS_ENGINE_FAKES_FAKE_WINDOW_ENGINE_H_
+#define TESTS_ENGINE_FAKES_FAKE_WINDOW_ENGINE_H_
 
 #include <string>
 #include <vector>
@@ -11,7 +11,9 @@
 #include "engine_client/flutter_windows.h"
 #include "win/windows_api.h"
 
-struct FakeEngine {
+namespace flutter::testing {
+
+struct FakeWindowEngine {
   // DPI reported for every monitor; 0 asks the system.
   UINT dpi = 0;
   // Engine creation, or view controller creation, returns null when set.
@@ -50,9 +52,11 @@ struct FakeEngine {
 };
 
 // Returns the fake, reset by ResetFakeEngine.
-FakeEngine& Fake();
+FakeWindowEngine& Fake();
 
 // Forgets all recorded calls and settings; destroys leftover windows.
 void ResetFakeEngine();
 
-#endif  // TESTS_APP_FAKE_ENGINE_H_
+}  // namespace flutter::testing
+
+#endif  // TESTS_ENGINE_FAKES_FAKE_WINDOW_ENGINE_H_

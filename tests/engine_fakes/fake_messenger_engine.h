@@ -2,8 +2,8 @@
 // functions, so the client layers run on the host. It records what it is
 // given and checks the messenger protocol the client must keep (answers under
 // the lock, at most one answer per message, none after the engine is gone).
-#ifndef TESTS_ENGINE_CLIENT_FAKE_ENGINE_H_
-#define TESTS_ENGINE_CLIENT_FAKE_ENGINE_H_
+#ifndef TESTS_ENGINE_FAKES_FAKE_MESSENGER_ENGINE_H_
+#define TESTS_ENGINE_FAKES_FAKE_MESSENGER_ENGINE_H_
 
 #include <array>
 #include <cstdint>
@@ -15,7 +15,7 @@
 
 #include "engine_client/flutter_windows.h"
 
-namespace fake_engine {
+namespace flutter::testing {
 
 // What one FlutterDesktopMessengerSetCallback call was given.
 struct SetCallbackCall {
@@ -53,10 +53,10 @@ struct EngineCreation {
   uint32_t reserved = 1;
 };
 
-class FakeEngine {
+class FakeMessengerEngine {
  public:
   // Returns the process-wide fake behind the flat functions.
-  static FakeEngine& Get();
+  static FakeMessengerEngine& Get();
 
   // Frees everything and forgets all records.
   void Reset();
@@ -115,13 +115,13 @@ class FakeEngine {
   void set_engine(FlutterDesktopEngineRef engine) { engine_ = engine; }
 
  private:
-  FakeEngine();
+  FakeMessengerEngine();
 
   mutable std::mutex mutex_;
   std::unique_ptr<Internals> internals_;
   FlutterDesktopEngineRef engine_ = nullptr;
 };
 
-}  // namespace fake_engine
+}  // namespace flutter::testing
 
-#endif  // TESTS_ENGINE_CLIENT_FAKE_ENGINE_H_
+#endif  // TESTS_ENGINE_FAKES_FAKE_MESSENGER_ENGINE_H_

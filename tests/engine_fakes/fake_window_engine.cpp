@@ -1,4 +1,4 @@
-#include "tests/app/fake_engine.h"
+#include "tests/engine_fakes/fake_window_engine.h"
 
 #include <algorithm>
 #include <map>
@@ -8,7 +8,9 @@
 
 namespace {
 
-FakeEngine fake;
+using flutter::testing::FakeWindowEngine;
+
+FakeWindowEngine fake;
 
 // Registrar handles are the addresses of these names, one per plug-in.
 std::map<std::string, std::string>& Registrars() {
@@ -44,30 +46,34 @@ int messenger_token = 0;
 
 }  // namespace
 
-int FakeEngine::Count(const std::string& call) const {
+namespace flutter::testing {
+
+int FakeWindowEngine::Count(const std::string& call) const {
   return static_cast<int>(std::count(calls.begin(), calls.end(), call));
 }
 
-int FakeEngine::IndexOf(const std::string& call) const {
+int FakeWindowEngine::IndexOf(const std::string& call) const {
   auto it = std::find(calls.begin(), calls.end(), call);
   return it == calls.end() ? -1 : static_cast<int>(it - calls.begin());
 }
 
-void FakeEngine::DrawFrame() {
+void FakeWindowEngine::DrawFrame() {
   FlutterDesktopOnNextFrameCallback callback =
       std::exchange(next_frame_callback, nullptr);
   if (callback != nullptr) callback(next_frame_data);
 }
 
-FakeEngine& Fake() { return fake; }
+FakeWindowEngine& Fake() { return fake; }
 
 void ResetFakeEngine() {
   if (fake.view_window != nullptr && ::IsWindow(fake.view_window)) {
     ::DestroyWindow(fake.view_window);
   }
   if (fake.parking_window != nullptr) ::DestroyWindow(fake.parking_window);
-  fake = FakeEngine();
+  fake = FakeWindowEngine();
 }
+
+}  // namespace flutter::testing
 
 extern "C" {
 

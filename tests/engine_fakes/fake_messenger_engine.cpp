@@ -1,4 +1,4 @@
-#include "tests/engine_client/fake_engine.h"
+#include "tests/engine_fakes/fake_messenger_engine.h"
 
 #include <algorithm>
 #include <atomic>
@@ -32,9 +32,9 @@ struct FlutterDesktopPluginRegistrar {
   std::string name;
 };
 
-namespace fake_engine {
+namespace flutter::testing {
 
-struct FakeEngine::Internals {
+struct FakeMessengerEngine::Internals {
   // Guarded by the fake's mutex.
   FlutterDesktopMessengerRef messenger = nullptr;
   std::vector<std::unique_ptr<FlutterDesktopMessageResponseHandle>> handles;
@@ -46,14 +46,15 @@ struct FakeEngine::Internals {
       registrars;
 };
 
-FakeEngine::FakeEngine() : internals_(std::make_unique<Internals>()) {}
+FakeMessengerEngine::FakeMessengerEngine()
+    : internals_(std::make_unique<Internals>()) {}
 
-FakeEngine& FakeEngine::Get() {
-  static FakeEngine* fake = new FakeEngine();
+FakeMessengerEngine& FakeMessengerEngine::Get() {
+  static FakeMessengerEngine* fake = new FakeMessengerEngine();
   return *fake;
 }
 
-void FakeEngine::Reset() {
+void FakeMessengerEngine::Reset() {
   delete engine_;
   engine_ = nullptr;
   std::lock_guard<std::mutex> guard(mutex_);
@@ -68,13 +69,13 @@ void FakeEngine::Reset() {
   registrar_lookups.clear();
 }
 
-FlutterDesktopMessengerRef FakeEngine::CreateMessenger() {
+FlutterDesktopMessengerRef FakeMessengerEngine::CreateMessenger() {
   std::lock_guard<std::mutex> guard(mutex_);
   internals_->messenger = new FlutterDesktopMessenger();
   return internals_->messenger;
 }
 
-void FakeEngine::RetireMessenger() {
+void FakeMessengerEngine::RetireMessenger() {
   FlutterDesktopMessengerRef messenger = this->messenger();
   if (messenger == nullptr) {
     return;
@@ -86,8 +87,8 @@ void FakeEngine::RetireMessenger() {
   FlutterDesktopMessengerRelease(messenger);
 }
 
-int FakeEngine::DeliverMessage(const std::string& channel,
-                               const std::vector<uint8_t>& message) {
+int FakeMessengerEngine::DeliverMessage(const std::string& channel,
+                                        const std::vector<uint8_t>& message) {
   FlutterDesktopMessengerRef messenger = this->messenger();
   auto found = messenger->callbacks.find(channel);
   if (found == messenger->callbacks.end()) {
@@ -119,54 +120,54 @@ int FakeEngine::DeliverMessage(const std::string& channel,
   return handle->id;
 }
 
-void FakeEngine::DrawFrame() {
+void FakeMessengerEngine::DrawFrame() {
   if (engine_ != nullptr && engine_->next_frame != nullptr) {
     engine_->next_frame(engine_->next_frame_data);
   }
 }
 
-void FakeEngine::Log(const std::string& event) {
+void FakeMessengerEngine::Log(const std::string& event) {
   std::lock_guard<std::mutex> guard(mutex_);
   internals_->events.push_back(event);
 }
 
-void FakeEngine::Fault(const std::string& fault) {
+void FakeMessengerEngine::Fault(const std::string& fault) {
   std::lock_guard<std::mutex> guard(mutex_);
   internals_->faults.push_back(fault);
 }
 
-std::vector<Response> FakeEngine::responses() const {
+std::vector<Response> FakeMessengerEngine::responses() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return internals_->responses;
 }
 
-std::vector<std::string> FakeEngine::faults() const {
+std::vector<std::string> FakeMessengerEngine::faults() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return internals_->faults;
 }
 
-std::vector<std::string> FakeEngine::events() const {
+std::vector<std::string> FakeMessengerEngine::events() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return internals_->events;
 }
 
-int FakeEngine::references() const {
+int FakeMessengerEngine::references() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return internals_->messenger == nullptr
              ? 0
              : internals_->messenger->references.load();
 }
 
-FlutterDesktopMessengerRef FakeEngine::messenger() const {
+FlutterDesktopMessengerRef FakeMessengerEngine::messenger() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return internals_->messenger;
 }
 
-}  // namespace fake_engine
+}  // namespace flutter::testing
 
 namespace {
 
-using fake_engine::FakeEngine;
+using flutter::testing::FakeMessengerEngine;
 
 // Reports whether the calling thread holds the messenger lock.
 bool HoldsLock(FlutterDesktopMessengerRef messenger) {
@@ -180,7 +181,7 @@ bool HoldsLock(FlutterDesktopMessengerRef messenger) {
 bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef /*messenger*/,
                                  const char* channel, const uint8_t* message,
                                  size_t message_size) {
-  FakeEngine::Get().sent_messages.push_back(
+  FakeMessengerEngine::Get().sent_messages.push_back(
       {channel, std::vector<uint8_t>(message, message + message_size), nullptr,
        nullptr});
   return true;
@@ -190,7 +191,7 @@ bool FlutterDesktopMessengerSendWithReply(
     FlutterDesktopMessengerRef /*messenger*/, const char* channel,
     const uint8_t* message, size_t message_size,
     FlutterDesktopBinaryReply reply, void* user_data) {
-  FakeEngine& fake = FakeEngine::Get();
+  FakeMessengerEngine& fake = FakeMessengerEngine::Get();
   if (fake.refuse_send_with_reply) {
     return false;
   }
@@ -204,7 +205,7 @@ void FlutterDesktopMessengerSendResponse(
     FlutterDesktopMessengerRef messenger,
     const FlutterDesktopMessageResponseHandle* handle, const uint8_t* data,
     size_t data_size) {
-  FakeEngine& fake = FakeEngine::Get();
+  FakeMessengerEngine& fake = FakeMessengerEngine::Get();
   if (!HoldsLock(messenger)) {
     fake.Fault("response without the messenger lock");
   }
@@ -229,7 +230,7 @@ void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger,
                                         const char* channel,
                                         FlutterDesktopMessageCallback callback,
                                         void* user_data) {
-  FakeEngine::Get().set_callback_calls.push_back(
+  FakeMessengerEngine::Get().set_callback_calls.push_back(
       {channel, callback, user_data});
   if (callback == nullptr) {
     messenger->callbacks.erase(channel);
@@ -245,7 +246,7 @@ FlutterDesktopMessengerRef FlutterDesktopMessengerAddRef(
 }
 
 void FlutterDesktopMessengerRelease(FlutterDesktopMessengerRef messenger) {
-  FakeEngine& fake = FakeEngine::Get();
+  FakeMessengerEngine& fake = FakeMessengerEngine::Get();
   if (messenger->references.fetch_sub(1) == 1) {
     std::lock_guard<std::mutex> guard(fake.mutex());
     fake.internals().messenger = nullptr;
@@ -267,7 +268,8 @@ void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef messenger) {
 
 bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessengerRef messenger) {
   if (!HoldsLock(messenger)) {
-    FakeEngine::Get().Fault("availability test without the messenger lock");
+    FakeMessengerEngine::Get().Fault(
+        "availability test without the messenger lock");
   }
   return messenger->available;
 }
@@ -276,9 +278,9 @@ bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessengerRef messenger) {
 
 FlutterDesktopEngineRef FlutterDesktopEngineCreate(
     const FlutterDesktopEngineProperties* properties) {
-  FakeEngine& fake = FakeEngine::Get();
+  FakeMessengerEngine& fake = FakeMessengerEngine::Get();
   fake.Log("EngineCreate");
-  fake_engine::EngineCreation creation;
+  flutter::testing::EngineCreation creation;
   creation.assets_path = properties->assets_path;
   creation.icu_data_path = properties->icu_data_path;
   creation.app_library_path = properties->app_library_path;
@@ -307,7 +309,7 @@ FlutterDesktopEngineRef FlutterDesktopEngineCreate(
 }
 
 bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
-  FakeEngine& fake = FakeEngine::Get();
+  FakeMessengerEngine& fake = FakeMessengerEngine::Get();
   fake.Log("EngineDestroy");
   fake.RetireMessenger();
   fake.set_engine(nullptr);
@@ -317,13 +319,13 @@ bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
 
 FlutterDesktopMessengerRef FlutterDesktopEngineGetMessenger(
     FlutterDesktopEngineRef engine) {
-  FakeEngine::Get().Log("EngineGetMessenger");
+  FakeMessengerEngine::Get().Log("EngineGetMessenger");
   return engine == nullptr ? nullptr : engine->messenger;
 }
 
 FlutterDesktopPluginRegistrarRef FlutterDesktopEngineGetPluginRegistrar(
     FlutterDesktopEngineRef /*engine*/, const char* plugin_name) {
-  FakeEngine& fake = FakeEngine::Get();
+  FakeMessengerEngine& fake = FakeMessengerEngine::Get();
   fake.registrar_lookups.push_back(plugin_name);
   auto& registrar = fake.internals().registrars[plugin_name];
   if (!registrar) {
@@ -334,15 +336,16 @@ FlutterDesktopPluginRegistrarRef FlutterDesktopEngineGetPluginRegistrar(
 }
 
 void FlutterDesktopEngineReloadSystemFonts(FlutterDesktopEngineRef engine) {
-  FakeEngine::Get().Log(engine == FakeEngine::Get().engine()
-                            ? "EngineReloadSystemFonts"
-                            : "EngineReloadSystemFonts(unknown engine)");
+  FakeMessengerEngine::Get().Log(
+      engine == FakeMessengerEngine::Get().engine()
+          ? "EngineReloadSystemFonts"
+          : "EngineReloadSystemFonts(unknown engine)");
 }
 
 void FlutterDesktopEngineSetNextFrameCallback(
     FlutterDesktopEngineRef engine, FlutterDesktopOnNextFrameCallback callback,
     void* user_data) {
-  FakeEngine::Get().Log("EngineSetNextFrameCallback");
+  FakeMessengerEngine::Get().Log("EngineSetNextFrameCallback");
   engine->next_frame = callback;
   engine->next_frame_data = user_data;
 }
