@@ -749,6 +749,9 @@ struct SimulatedPlatform::Impl {
       return Fail(ERROR_INVALID_PARAMETER, FALSE);
     }
     const std::wstring sddl = text;
+    if (auto it = s.unconvertible_.find(sddl); it != s.unconvertible_.end()) {
+      return Fail(it->second, FALSE);
+    }
     Descriptor descriptor;
     size_t pos = 0;
     while (pos < sddl.size()) {
@@ -2858,6 +2861,36 @@ int SimulatedPlatform::open_file_handles() const {
                 !entry.second.foreign) ||
                entry.second.kind == HandleInfo::kFind;
       }));
+}
+
+DWORD SimulatedPlatform::held_manager_access() const {
+  DWORD held = 0;
+  for (const auto& [handle, info] : handles_) {
+    if (info.kind == HandleInfo::kManager && !info.foreign)
+      held |= info.granted;
+  }
+  return held;
+}
+
+DWORD SimulatedPlatform::held_service_access() const {
+  DWORD held = 0;
+  for (const auto& [handle, info] : handles_) {
+    if (info.kind == HandleInfo::kService && !info.foreign)
+      held |= info.granted;
+  }
+  return held;
+}
+
+std::map<std::wstring, std::string> SimulatedPlatform::FileTree() const {
+  std::map<std::wstring, std::string> tree;
+  for (const auto& [key, node] : nodes_) {
+    if (node->directory) {
+      tree[key + L"\\"] = "";
+    } else {
+      tree[key] = node->contents;
+    }
+  }
+  return tree;
 }
 
 bool SimulatedPlatform::AllReleased() const {

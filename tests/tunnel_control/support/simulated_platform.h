@@ -337,7 +337,15 @@ class SimulatedPlatform {
   // Fails the `nth` use and the `times - 1` uses after it.
   void FailOnUse(const std::string& function, DWORD error, int nth,
                  int times = 1);
-  void ClearFailures() { failures_.clear(); }
+  // Makes converting exactly this SDDL text fail with `error`, whichever
+  // conversion of the run it is.
+  void FailToConvert(const std::wstring& sddl, DWORD error) {
+    unconvertible_[sddl] = error;
+  }
+  void ClearFailures() {
+    failures_.clear();
+    unconvertible_.clear();
+  }
 
   // --- Counters and log -------------------------------------------------
   int open_service_handles() const;  // manager and service handles
@@ -351,6 +359,15 @@ class SimulatedPlatform {
   }
   // Closes or frees of values that were not open: double closes and such.
   int bad_releases() const { return bad_releases_; }
+  // The access this process's open handles on the service manager, and on
+  // services, hold right now (each the union over its handles): what an
+  // operation keeps while it runs, read from a hook or a service's script.
+  DWORD held_manager_access() const;
+  DWORD held_service_access() const;
+  // Every name on the simulated disks (lower case; directories end in a
+  // backslash) with its file's contents: a snapshot that shows a step
+  // changed nothing.
+  std::map<std::wstring, std::string> FileTree() const;
   // True when nothing is open or outstanding and nothing was released twice.
   bool AllReleased() const;
   // Describes what is still open, for test failure messages.
@@ -480,6 +497,7 @@ class SimulatedPlatform {
 
   std::map<std::string, int> uses_;
   std::vector<FailureRule> failures_;
+  std::map<std::wstring, DWORD> unconvertible_;  // SDDL text to its error
   std::vector<std::string> calls_;
 };
 
