@@ -1820,6 +1820,38 @@ struct SimulatedPlatform::Impl {
     if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER, HMODULE{});
     auto it = s.libraries_.find(Lower(path));
     if (it == s.libraries_.end()) return Fail(ERROR_MOD_NOT_FOUND, HMODULE{});
+    // LoadLibraryExW docs: the LOAD_LIBRARY_SEARCH_ flags replace the
+    // standard search order for the library's dependencies; "Dynamic-link
+    // library search order": without them it ends in the PATH folders.
+    std::vector<std::wstring> folders;
+    const std::wstring own = path;
+    if (flags & LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR) {
+      folders.push_back(own.substr(0, own.rfind(L'\\')));
+    }
+    if (flags & LOAD_LIBRARY_SEARCH_SYSTEM32) {
+      folders.push_back(L"C:\\Windows\\System32");
+    }
+    if ((flags & 0xFF00) == 0) {
+      folders = {s.module_path_.substr(0, s.module_path_.rfind(L'\\')),
+                 L"C:\\Windows\\System32", L"C:\\Windows"};
+      folders.insert(folders.end(), s.search_path.begin(), s.search_path.end());
+    }
+    std::vector<std::wstring> needed;
+    for (const auto& [importer, names] : s.imports_) {
+      if (Lower(importer) == it->first) needed = names;
+    }
+    for (const std::wstring& name : needed) {
+      bool found = false;
+      for (const std::wstring& folder : folders) {
+        const std::wstring key = Lower(folder + L"\\" + name);
+        if (s.libraries_.count(key) == 0) continue;
+        s.loaded_modules_[reinterpret_cast<void*>(s.next_handle_)] = key;
+        s.next_handle_ += 0x10;
+        found = true;
+        break;
+      }
+      if (!found) return Fail(ERROR_MOD_NOT_FOUND, HMODULE{});
+    }
     void* module = reinterpret_cast<void*>(s.next_handle_);
     s.next_handle_ += 0x10;
     s.loaded_modules_[module] = it->first;
@@ -2861,6 +2893,12 @@ int SimulatedPlatform::open_file_handles() const {
                 !entry.second.foreign) ||
                entry.second.kind == HandleInfo::kFind;
       }));
+}
+
+bool SimulatedPlatform::WasLoaded(const std::wstring& path) const {
+  const std::wstring key = Lower(path);
+  return std::any_of(loaded_modules_.begin(), loaded_modules_.end(),
+                     [&](const auto& entry) { return entry.second == key; });
 }
 
 DWORD SimulatedPlatform::held_manager_access() const {

@@ -47,6 +47,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/tunnel_control/os/platform.h"
@@ -297,6 +298,17 @@ class SimulatedPlatform {
   // (case-insensitive).
   void AddLibrary(const std::wstring& path, Library library);
   int loaded_libraries() const { return loaded_libraries_; }
+  // The library at `path` needs `names` at load, each found as a registered
+  // library: with LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR in its own folder, with
+  // LOAD_LIBRARY_SEARCH_SYSTEM32 in C:\Windows\System32; with no search
+  // flag in the executable's folder, System32, C:\Windows, then the folders
+  // of `search_path`. One not found fails the load (ERROR_MOD_NOT_FOUND).
+  void SetImports(const std::wstring& path, std::vector<std::wstring> names) {
+    imports_[path] = std::move(names);
+  }
+  std::vector<std::wstring> search_path;  // the PATH folders, in order
+  // True when the library at `path` was ever loaded, as a dependency too.
+  bool WasLoaded(const std::wstring& path) const;
 
   // Makes LookupAccountSidW resolve `sid` (canonical text) to an account of
   // type `use`; other SIDs do not resolve (ERROR_NONE_MAPPED).
@@ -473,6 +485,7 @@ class SimulatedPlatform {
   bool in_hook_ = false;
   std::map<std::wstring, Library> libraries_;  // lower-case
   std::map<void*, std::wstring> loaded_modules_;
+  std::map<std::wstring, std::vector<std::wstring>> imports_;  // by path
   std::map<std::wstring, SID_NAME_USE> accounts_;  // canonical SID text
   int loaded_libraries_ = 0;
   std::wstring program_data_ = L"C:\\ProgramData";
