@@ -2815,6 +2815,9 @@ void SimulatedPlatform::Log(std::string line) {
 }
 
 void* SimulatedPlatform::NewHandle(HandleInfo info) {
+  if (info.node && !info.foreign && (user_.elevated || user_.system)) {
+    info.node->privileged_opens.insert(info.name);
+  }
   void* handle = reinterpret_cast<void*>(next_handle_);
   next_handle_ += 0x10;
   handles_[handle] = std::move(info);

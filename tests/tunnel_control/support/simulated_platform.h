@@ -158,6 +158,9 @@ class SimulatedPlatform {
     std::wstring dacl;
     DWORD last_security_information = 0;  // of the last security change
     int security_changes = 0;
+    // The names (lower case) an elevated or SYSTEM caller of ours opened it
+    // by.
+    std::set<std::wstring> privileged_opens;
     // Another process holds it open for reading and writing, unshared: it
     // blocks every open that asks for read, write or delete access.
     bool locked_by_other = false;
