@@ -2904,20 +2904,10 @@ bool SimulatedPlatform::WasLoaded(const std::wstring& path) const {
                      [&](const auto& entry) { return entry.second == key; });
 }
 
-DWORD SimulatedPlatform::held_manager_access() const {
+DWORD SimulatedPlatform::HeldAccess(HandleInfo::Kind kind) const {
   DWORD held = 0;
   for (const auto& [handle, info] : handles_) {
-    if (info.kind == HandleInfo::kManager && !info.foreign)
-      held |= info.granted;
-  }
-  return held;
-}
-
-DWORD SimulatedPlatform::held_service_access() const {
-  DWORD held = 0;
-  for (const auto& [handle, info] : handles_) {
-    if (info.kind == HandleInfo::kService && !info.foreign)
-      held |= info.granted;
+    if (info.kind == kind && !info.foreign) held |= info.granted;
   }
   return held;
 }

@@ -377,8 +377,8 @@ class SimulatedPlatform {
   // The access this process's open handles on the service manager, and on
   // services, hold right now (each the union over its handles): what an
   // operation keeps while it runs, read from a hook or a service's script.
-  DWORD held_manager_access() const;
-  DWORD held_service_access() const;
+  DWORD held_manager_access() const { return HeldAccess(HandleInfo::kManager); }
+  DWORD held_service_access() const { return HeldAccess(HandleInfo::kService); }
   // Every name on the simulated disks (lower case; directories end in a
   // backslash) with its file's contents: a snapshot that shows a step
   // changed nothing.
@@ -435,6 +435,7 @@ class SimulatedPlatform {
     std::vector<unsigned char> bytes;
   };
 
+  DWORD HeldAccess(HandleInfo::Kind kind) const;
   // Returns the injected error for this use of `function`, or 0.
   DWORD NextFailure(const std::string& function);
   void Log(std::string line);
