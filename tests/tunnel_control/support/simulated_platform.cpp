@@ -1821,19 +1821,27 @@ struct SimulatedPlatform::Impl {
     auto it = s.libraries_.find(Lower(path));
     if (it == s.libraries_.end()) return Fail(ERROR_MOD_NOT_FOUND, HMODULE{});
     // LoadLibraryExW docs: the LOAD_LIBRARY_SEARCH_ flags replace the
-    // standard search order for the library's dependencies; "Dynamic-link
-    // library search order": without them it ends in the PATH folders.
-    std::vector<std::wstring> folders;
+    // standard search order for the library's dependencies, searched in the
+    // order library's folder, application's, System32 (SetDefaultDllDirectories
+    // docs); "Dynamic-link library search order": without them it ends in
+    // the PATH folders.
     const std::wstring own = path;
+    const std::wstring application =
+        s.module_path_.substr(0, s.module_path_.rfind(L'\\'));
+    std::vector<std::wstring> folders;
     if (flags & LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR) {
       folders.push_back(own.substr(0, own.rfind(L'\\')));
     }
-    if (flags & LOAD_LIBRARY_SEARCH_SYSTEM32) {
+    if (flags & (LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
+                 LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)) {
+      folders.push_back(application);
+    }
+    if (flags &
+        (LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)) {
       folders.push_back(L"C:\\Windows\\System32");
     }
-    if ((flags & 0xFF00) == 0) {
-      folders = {s.module_path_.substr(0, s.module_path_.rfind(L'\\')),
-                 L"C:\\Windows\\System32", L"C:\\Windows"};
+    if ((flags & 0x1F00) == 0) {  // no LOAD_LIBRARY_SEARCH_ flag
+      folders = {application, L"C:\\Windows\\System32", L"C:\\Windows"};
       folders.insert(folders.end(), s.search_path.begin(), s.search_path.end());
     }
     std::vector<std::wstring> needed;

@@ -302,10 +302,10 @@ class SimulatedPlatform {
   void AddLibrary(const std::wstring& path, Library library);
   int loaded_libraries() const { return loaded_libraries_; }
   // The library at `path` needs `names` at load, each found as a registered
-  // library: with LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR in its own folder, with
-  // LOAD_LIBRARY_SEARCH_SYSTEM32 in C:\Windows\System32; with no search
-  // flag in the executable's folder, System32, C:\Windows, then the folders
-  // of `search_path`. One not found fails the load (ERROR_MOD_NOT_FOUND).
+  // library in the folders its LOAD_LIBRARY_SEARCH_ flags name (its own,
+  // the executable's, System32), or with none in the executable's folder,
+  // System32, C:\Windows, then the folders of `search_path`. One not found
+  // fails the load (ERROR_MOD_NOT_FOUND).
   void SetImports(const std::wstring& path, std::vector<std::wstring> names) {
     imports_[path] = std::move(names);
   }
