@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -239,10 +240,13 @@ std::string SquatsTouched(Machine& m) {
     if (node->dacl != kOnlyB || node->security_changes != 1 || kept != "b's") {
       return "B's folder changed";
     }
-  }
-  for (const std::string& call : m.sim.calls()) {
-    if (call.find(".old-") != std::string::npos ||
-        call.find("VarnVPN\\x\"") != std::string::npos) {
+    // Opened only at the name it was found at, to be moved by that handle;
+    // nothing inside it at all.
+    const SimulatedPlatform::Node* inside = m.sim.FindNode(path + L"\\x");
+    const std::set<std::wstring> found_at = {L"c:\\programdata\\varnvpn"};
+    if ((!node->privileged_opens.empty() &&
+         node->privileged_opens != found_at) ||
+        (inside != nullptr && !inside->privileged_opens.empty())) {
       return "the installer entered B's folder";
     }
   }

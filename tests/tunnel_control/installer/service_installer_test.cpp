@@ -5,17 +5,21 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/tunnel_control/installer/data_directory_security.h"
 #include "app/tunnel_control/installer/service_definition.h"
+#include "tests/tunnel_control/support/service_outcome.h"
 #include "tests/tunnel_control/support/simulated_test.h"
 
 namespace tunnel_control::testing {
 namespace {
 
+using testing::DefinitionOf;
 using testing::kConfigPath;
 using testing::kDataDirectory;
 using testing::kUserA;
@@ -76,21 +80,14 @@ TEST_F(InstallTest, CreatesTheExactServiceAndDirectory) {
 
   const SimulatedPlatform::Service* service = sim_.FindService(kServiceName);
   ASSERT_NE(service, nullptr);
-  EXPECT_EQ(service->name, kServiceName);
-  EXPECT_EQ(service->display_name, L"Varn VPN Tunnel");
-  EXPECT_EQ(service->description,
-            L"Varn VPN WireGuard tunnel (managed by the Varn VPN app).");
-  EXPECT_EQ(service->service_type, 0x10u);
-  EXPECT_EQ(service->start_type, 3u);
-  EXPECT_EQ(service->error_control, 1u);
-  EXPECT_EQ(service->binary_path, kBinaryPath);
-  EXPECT_EQ(service->dependencies, std::wstring(L"Nsi\0TcpIp\0\0", 11));
+  // The definition, its security included, as FollowsTheExecutableAndTheUser
+  // pins it; then what a new service has beyond it.
+  EXPECT_EQ(DefinitionOf(*service),
+            TunnelServiceDefinition(sim_.module_path(), kConfigPath, kUserA));
   EXPECT_EQ(service->load_order_group, L"");
   EXPECT_FALSE(service->tag_requested);
   EXPECT_EQ(service->account, L"LocalSystem");
   EXPECT_FALSE(service->password.has_value());
-  EXPECT_EQ(service->sid_type, 1u);
-  EXPECT_EQ(service->sddl, ServiceSddl(kUserA));
   EXPECT_EQ(service->state, static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(service->start_count, 0);
 
@@ -100,23 +97,8 @@ TEST_F(InstallTest, CreatesTheExactServiceAndDirectory) {
   EXPECT_EQ(directory->owner, L"BA");
   EXPECT_EQ(directory->dacl, DataDirectoryDacl(kUserA));
   EXPECT_EQ(sim_.FindNode(kConfigPath), nullptr);  // never written here
-
-  EXPECT_EQ(sim_.CallsTo("OpenSCManagerW"),
-            std::vector<std::string>{"OpenSCManagerW(null, null, 0xF003F)"});
-  EXPECT_EQ(sim_.CallsTo("CreateServiceW"),
-            std::vector<std::string>{
-                "CreateServiceW(\"WireGuardTunnel$VarnVPN\", 0xF01FF)"});
-  EXPECT_EQ(sim_.CallsTo("CreateDirectoryW"),
-            std::vector<std::string>{
-                "CreateDirectoryW(\"C:\\ProgramData\\VarnVPN\", attributes)"});
-  EXPECT_EQ(sim_.CallsTo("ChangeServiceConfig2W"),
-            (std::vector<std::string>{"ChangeServiceConfig2W(5)",
-                                      "ChangeServiceConfig2W(1)"}));
-  EXPECT_EQ(sim_.CallsTo("SetServiceObjectSecurity"),
-            std::vector<std::string>{"SetServiceObjectSecurity(0x4)"});
-  const std::vector<std::string> closes = sim_.CallsTo("CloseServiceHandle");
-  EXPECT_EQ(closes, (std::vector<std::string>{"CloseServiceHandle(service)",
-                                              "CloseServiceHandle(manager)"}));
+  EXPECT_EQ(sim_.open_service_handles(), 0);
+  EXPECT_EQ(sim_.open_file_handles(), 0);
 }
 
 TEST_F(InstallTest, RepairsAMovedServiceAndKeepsItsAccount) {
@@ -132,19 +114,12 @@ TEST_F(InstallTest, RepairsAMovedServiceAndKeepsItsAccount) {
 
   const SimulatedPlatform::Service* service = sim_.FindService(kServiceName);
   ASSERT_NE(service, nullptr);
-  EXPECT_EQ(service->binary_path,
-            L"\"E:\\Apps\\Varn\\varn_vpn.exe\" /service "
-            L"\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\"");
-  EXPECT_EQ(service->display_name, L"Varn VPN Tunnel");
-  EXPECT_EQ(service->dependencies, std::wstring(L"Nsi\0TcpIp\0\0", 11));
-  EXPECT_EQ(service->start_type, 3u);
+  // Repaired in place: a new service would run as LocalSystem.
+  EXPECT_EQ(DefinitionOf(*service),
+            TunnelServiceDefinition(L"E:\\Apps\\Varn\\varn_vpn.exe",
+                                    kConfigPath, kUserA));
   EXPECT_EQ(service->account, L"NT AUTHORITY\\LocalService");
   EXPECT_FALSE(service->password.has_value());
-  EXPECT_EQ(service->sid_type, 1u);
-  EXPECT_EQ(service->sddl, ServiceSddl(kUserA));
-  EXPECT_EQ(sim_.CallsTo("OpenServiceW"),
-            std::vector<std::string>{
-                "OpenServiceW(\"WireGuardTunnel$VarnVPN\", 0xF01FF)"});
 }
 
 TEST_F(InstallTest, SecondUserTakesOverDirectoryAndService) {
@@ -379,9 +354,7 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
        18},
       {"service SDDL not convertible", kUserA,
        [](SimulatedPlatform& sim) {
-         // After the directory's two, the marker's and the log's.
-         sim.FailOnUse("ConvertStringSecurityDescriptorToSecurityDescriptorW",
-                       ERROR_NOT_ENOUGH_MEMORY, 5);
+         sim.FailToConvert(ServiceSddl(kUserA), ERROR_NOT_ENOUGH_MEMORY);
        },
        19},
       {"service DACL refused", kUserA,
@@ -400,15 +373,17 @@ TEST(InstallExitCodeTest, EachFailureHasItsCode) {
     SimulatedPlatform sim;
     sim.user().elevated = true;
     c.setup(sim);
+    const auto files = sim.FileTree();
     EXPECT_EQ(RunInstallMode(c.sid), c.expected);
     EXPECT_TRUE(sim.AllReleased()) << sim.LeakReport();
     if (c.expected == 10 || c.expected == 11 || c.expected == 21) {
       // Nothing is touched for a bad SID, no path or an unprotected
       // location.
-      EXPECT_EQ(sim.CountCalls("OpenSCManagerW"), 0);
+      EXPECT_EQ(sim.FindService(kServiceName), nullptr);
     }
-    if (c.expected == 14 || c.expected == 22) {
-      EXPECT_EQ(sim.CountCalls("CreateDirectoryW"), 0);
+    if (c.expected == 10 || c.expected == 11 || c.expected == 21 ||
+        c.expected == 14 || c.expected == 22) {
+      EXPECT_EQ(sim.FileTree(), files);
     }
     // A failed install grants the user nothing on the service.
     if (c.expected != 0 && sim.FindService(kServiceName) != nullptr) {
@@ -433,34 +408,30 @@ class UninstallTest : public testing::SimulatedTest {
 
 TEST_F(UninstallTest, StopsWaitsAndDeletesInOrder) {
   RunningService().stop_pending_ms = 600;
+  // The order is the point: the private key is gone, its handle closed,
+  // before the service manager is asked for anything; the service has
+  // stopped when it is deleted.
+  std::optional<std::string> file_at_manager = "not reached";
+  int file_handles_at_manager = -1;
+  std::optional<DWORD> state_at_delete;
+  sim_.before_call = [&](const std::string& function) {
+    if (function == "OpenSCManagerW") {
+      file_at_manager = sim_.FileContents(kConfigPath);
+      file_handles_at_manager = sim_.open_file_handles();
+    }
+    if (function == "DeleteService" && !state_at_delete) {
+      state_at_delete = sim_.FindService(kServiceName)->state;
+    }
+  };
   const uint64_t start = sim_.now();
   EXPECT_EQ(RunUninstallMode(), 0);
+  sim_.before_call = nullptr;
   EXPECT_EQ(sim_.FindService(kServiceName), nullptr);
   EXPECT_EQ(sim_.FindNode(kConfigPath), nullptr);
   EXPECT_EQ(sim_.now() - start, 750u);  // three polls of 250 ms
-  const std::vector<std::string>& calls = sim_.calls();
-  const auto manager =
-      std::find(calls.begin(), calls.end(), "OpenSCManagerW(null, null, 0x1)");
-  ASSERT_NE(manager, calls.end());
-  // The file goes first, by handle, opened without following a link.
-  const std::vector<std::string> head(calls.begin(), manager);
-  EXPECT_NE(std::find(head.begin(), head.end(),
-                      "CreateFileW(\"C:\\ProgramData\\VarnVPN\\VarnVPN.conf\", "
-                      "0x10080, 0x7, 3, 0x2200000)"),
-            head.end());
-  EXPECT_EQ(head.back(), "CloseHandle(file)");
-  const size_t next = static_cast<size_t>(manager - calls.begin()) + 1;
-  const std::vector<std::string> body(calls.begin() + next,
-                                      calls.begin() + next + 2);
-  EXPECT_EQ(body, (std::vector<std::string>{
-                      "OpenServiceW(\"WireGuardTunnel$VarnVPN\", 0x10024)",
-                      "ControlService(1)"}));
-  // The first status query follows the stop control at once.
-  EXPECT_EQ(calls[next + 2], "QueryServiceStatusEx(0, 36)");
-  const std::vector<std::string> tail(calls.end() - 3, calls.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{"DeleteService()",
-                                            "CloseServiceHandle(service)",
-                                            "CloseServiceHandle(manager)"}));
+  EXPECT_EQ(file_at_manager, std::nullopt);
+  EXPECT_EQ(file_handles_at_manager, 0);
+  EXPECT_EQ(state_at_delete, static_cast<DWORD>(SERVICE_STOPPED));
 }
 
 TEST_F(UninstallTest, SlowStopStillDeletesTheService) {
@@ -469,7 +440,6 @@ TEST_F(UninstallTest, SlowStopStillDeletesTheService) {
   EXPECT_EQ(RunUninstallMode(), 0);
   EXPECT_GE(sim_.now() - start, 10'000u);
   EXPECT_LT(sim_.now() - start, 10'250u);
-  EXPECT_EQ(sim_.CountCalls("DeleteService"), 1);
   const SimulatedPlatform::Service* service = sim_.FindService(kServiceName);
   ASSERT_NE(service, nullptr);  // gone once it has stopped
   EXPECT_TRUE(service->marked_for_deletion);
@@ -479,8 +449,9 @@ TEST_F(UninstallTest, SlowStopStillDeletesTheService) {
 
 TEST_F(UninstallTest, StoppedServiceOrRefusedStopIsDeletedAtOnce) {
   sim_.AddService(kServiceName);  // stopped: the stop control fails
+  const uint64_t start = sim_.now();
   EXPECT_EQ(RunUninstallMode(), 0);
-  EXPECT_EQ(sim_.CountCalls("Sleep"), 0);
+  EXPECT_EQ(sim_.now(), start);  // no wait
   EXPECT_EQ(sim_.FindService(kServiceName), nullptr);
 
   RunningService().stop_error = ERROR_SERVICE_REQUEST_TIMEOUT;
@@ -491,7 +462,7 @@ TEST_F(UninstallTest, StoppedServiceOrRefusedStopIsDeletedAtOnce) {
 TEST_F(UninstallTest, NoServiceIsSuccessAndTheFileIsGone) {
   EXPECT_EQ(RunUninstallMode(), 0);
   EXPECT_EQ(sim_.FindNode(kConfigPath), nullptr);
-  EXPECT_EQ(sim_.CountCalls("ControlService"), 0);
+  EXPECT_EQ(sim_.FindService(kServiceName), nullptr);  // none made either
 }
 
 TEST(UninstallExitCodeTest, FailuresStillDeleteTheConfigurationFirst) {
@@ -530,9 +501,12 @@ TEST(UninstallExitCodeTest, FailuresStillDeleteTheConfigurationFirst) {
     SimulatedPlatform sim;
     sim.AddFile(kConfigPath, "[Interface]");
     c.setup(sim);
+    std::map<std::wstring, std::string> files = sim.FileTree();
     EXPECT_EQ(RunUninstallMode(), c.expected);
     EXPECT_EQ(sim.FindNode(kConfigPath), nullptr);
-    EXPECT_EQ(sim.CountCalls("SetFileInformationByHandle"), 1);
+    // The configuration alone: nothing else on disk changes.
+    files.erase(L"c:\\programdata\\varnvpn\\varnvpn.conf");
+    EXPECT_EQ(sim.FileTree(), files);
     EXPECT_TRUE(sim.AllReleased()) << sim.LeakReport();
   }
 }

@@ -66,20 +66,26 @@ TEST_F(ServiceHostTest, LibraryPathIsBesideTheExecutable) {
 
 TEST_F(ServiceHostTest, HandsTheGivenPathOverUnchanged) {
   AddTunnelLibrary(kLibrary);
+  // The library's dependencies come from its folder and System32.
+  sim_.SetImports(kLibrary, {L"wintun.dll", L"bcrypt.dll"});
+  sim_.AddLibrary(L"C:\\Program Files\\Varn VPN\\wintun.dll", {});
+  sim_.AddLibrary(L"C:\\Windows\\System32\\bcrypt.dll", {});
   sim_.AddDirectory(L"D:\\caf\u00e9");
   const std::wstring path = L"D:\\caf\u00e9\\a b.conf";
   sim_.AddFile(path, "x");
+  // The given path is used as is: the default is not even computed.
+  sim_.FailAlways("SHGetKnownFolderPath", ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RunServiceMode(path), 0);
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(received_path, path);
-  EXPECT_EQ(sim_.CallsTo("LoadLibraryExW"),
-            std::vector<std::string>{
-                "LoadLibraryExW(\"C:\\Program Files\\Varn VPN\\tunnel.dll\", "
-                "null, 0x900)"});
-  EXPECT_EQ(sim_.CallsTo("GetProcAddress"),
-            std::vector<std::string>{"GetProcAddress(WireGuardTunnelService)"});
-  // The given path is used as is: the default is not even computed.
-  EXPECT_EQ(sim_.CountCalls("SHGetKnownFolderPath"), 0);
+
+  // One missing there is never taken from a folder on PATH.
+  const std::wstring planted = L"C:\\Tools\\optional.dll";
+  sim_.AddLibrary(planted, {});
+  sim_.search_path = {L"C:\\Tools"};
+  sim_.SetImports(kLibrary, {L"wintun.dll", L"optional.dll"});
+  EXPECT_EQ(RunServiceMode(path), 2);
+  EXPECT_FALSE(sim_.WasLoaded(planted));
 }
 
 TEST_F(ServiceHostTest, MissingArgumentUsesTheDefaultConfigFile) {
@@ -303,7 +309,7 @@ TEST_F(ServiceHostTest, NoPathIsExitCode1BeforeAnyLoad) {
   sim_.SetModulePath(L"varn_vpn.exe");
   EXPECT_EQ(RunServiceMode(kConfig), 1);  // no backslash
 
-  EXPECT_EQ(sim_.CountCalls("LoadLibraryExW"), 0);
+  EXPECT_EQ(sim_.loaded_libraries(), 0);
   EXPECT_EQ(calls, 0);
 }
 

@@ -749,6 +749,9 @@ struct SimulatedPlatform::Impl {
       return Fail(ERROR_INVALID_PARAMETER, FALSE);
     }
     const std::wstring sddl = text;
+    if (auto it = s.unconvertible_.find(sddl); it != s.unconvertible_.end()) {
+      return Fail(it->second, FALSE);
+    }
     Descriptor descriptor;
     size_t pos = 0;
     while (pos < sddl.size()) {
@@ -1827,6 +1830,46 @@ struct SimulatedPlatform::Impl {
     if (path == nullptr) return Fail(ERROR_INVALID_PARAMETER, HMODULE{});
     auto it = s.libraries_.find(Lower(path));
     if (it == s.libraries_.end()) return Fail(ERROR_MOD_NOT_FOUND, HMODULE{});
+    // LoadLibraryExW docs: the LOAD_LIBRARY_SEARCH_ flags replace the
+    // standard search order for the library's dependencies, searched in the
+    // order library's folder, application's, System32 (SetDefaultDllDirectories
+    // docs); "Dynamic-link library search order": without them it ends in
+    // the PATH folders.
+    const std::wstring own = path;
+    const std::wstring application =
+        s.module_path_.substr(0, s.module_path_.rfind(L'\\'));
+    std::vector<std::wstring> folders;
+    if (flags & LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR) {
+      folders.push_back(own.substr(0, own.rfind(L'\\')));
+    }
+    if (flags & (LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
+                 LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)) {
+      folders.push_back(application);
+    }
+    if (flags &
+        (LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)) {
+      folders.push_back(L"C:\\Windows\\System32");
+    }
+    if ((flags & 0x1F00) == 0) {  // no LOAD_LIBRARY_SEARCH_ flag
+      folders = {application, L"C:\\Windows\\System32", L"C:\\Windows"};
+      folders.insert(folders.end(), s.search_path.begin(), s.search_path.end());
+    }
+    std::vector<std::wstring> needed;
+    for (const auto& [importer, names] : s.imports_) {
+      if (Lower(importer) == it->first) needed = names;
+    }
+    for (const std::wstring& name : needed) {
+      bool found = false;
+      for (const std::wstring& folder : folders) {
+        const std::wstring key = Lower(folder + L"\\" + name);
+        if (s.libraries_.count(key) == 0) continue;
+        s.loaded_modules_[reinterpret_cast<void*>(s.next_handle_)] = key;
+        s.next_handle_ += 0x10;
+        found = true;
+        break;
+      }
+      if (!found) return Fail(ERROR_MOD_NOT_FOUND, HMODULE{});
+    }
     void* module = reinterpret_cast<void*>(s.next_handle_);
     s.next_handle_ += 0x10;
     s.loaded_modules_[module] = it->first;
@@ -2794,6 +2837,9 @@ void SimulatedPlatform::Log(std::string line) {
 }
 
 void* SimulatedPlatform::NewHandle(HandleInfo info) {
+  if (info.node && !info.foreign && (user_.elevated || user_.system)) {
+    info.node->privileged_opens.insert(info.name);
+  }
   void* handle = reinterpret_cast<void*>(next_handle_);
   next_handle_ += 0x10;
   handles_[handle] = std::move(info);
@@ -2872,6 +2918,32 @@ int SimulatedPlatform::open_file_handles() const {
                 !entry.second.foreign) ||
                entry.second.kind == HandleInfo::kFind;
       }));
+}
+
+bool SimulatedPlatform::WasLoaded(const std::wstring& path) const {
+  const std::wstring key = Lower(path);
+  return std::any_of(loaded_modules_.begin(), loaded_modules_.end(),
+                     [&](const auto& entry) { return entry.second == key; });
+}
+
+DWORD SimulatedPlatform::HeldAccess(HandleInfo::Kind kind) const {
+  DWORD held = 0;
+  for (const auto& [handle, info] : handles_) {
+    if (info.kind == kind && !info.foreign) held |= info.granted;
+  }
+  return held;
+}
+
+std::map<std::wstring, std::string> SimulatedPlatform::FileTree() const {
+  std::map<std::wstring, std::string> tree;
+  for (const auto& [key, node] : nodes_) {
+    if (node->directory) {
+      tree[key + L"\\"] = "";
+    } else {
+      tree[key] = node->contents;
+    }
+  }
+  return tree;
 }
 
 bool SimulatedPlatform::AllReleased() const {

@@ -47,6 +47,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/tunnel_control/os/platform.h"
@@ -157,6 +158,9 @@ class SimulatedPlatform {
     std::wstring dacl;
     DWORD last_security_information = 0;  // of the last security change
     int security_changes = 0;
+    // The names (lower case) an elevated or SYSTEM caller of ours opened it
+    // by.
+    std::set<std::wstring> privileged_opens;
     // Another process holds it open for reading and writing, unshared: it
     // blocks every open that asks for read, write or delete access.
     bool locked_by_other = false;
@@ -297,6 +301,17 @@ class SimulatedPlatform {
   // (case-insensitive).
   void AddLibrary(const std::wstring& path, Library library);
   int loaded_libraries() const { return loaded_libraries_; }
+  // The library at `path` needs `names` at load, each found as a registered
+  // library in the folders its LOAD_LIBRARY_SEARCH_ flags name (its own,
+  // the executable's, System32), or with none in the executable's folder,
+  // System32, C:\Windows, then the folders of `search_path`. One not found
+  // fails the load (ERROR_MOD_NOT_FOUND).
+  void SetImports(const std::wstring& path, std::vector<std::wstring> names) {
+    imports_[path] = std::move(names);
+  }
+  std::vector<std::wstring> search_path;  // the PATH folders, in order
+  // True when the library at `path` was ever loaded, as a dependency too.
+  bool WasLoaded(const std::wstring& path) const;
 
   // Makes LookupAccountSidW resolve `sid` (canonical text) to an account of
   // type `use`; other SIDs do not resolve (ERROR_NONE_MAPPED).
@@ -337,7 +352,15 @@ class SimulatedPlatform {
   // Fails the `nth` use and the `times - 1` uses after it.
   void FailOnUse(const std::string& function, DWORD error, int nth,
                  int times = 1);
-  void ClearFailures() { failures_.clear(); }
+  // Makes converting exactly this SDDL text fail with `error`, whichever
+  // conversion of the run it is.
+  void FailToConvert(const std::wstring& sddl, DWORD error) {
+    unconvertible_[sddl] = error;
+  }
+  void ClearFailures() {
+    failures_.clear();
+    unconvertible_.clear();
+  }
 
   // --- Counters and log -------------------------------------------------
   int open_service_handles() const;  // manager and service handles
@@ -351,6 +374,15 @@ class SimulatedPlatform {
   }
   // Closes or frees of values that were not open: double closes and such.
   int bad_releases() const { return bad_releases_; }
+  // The access this process's open handles on the service manager, and on
+  // services, hold right now (each the union over its handles): what an
+  // operation keeps while it runs, read from a hook or a service's script.
+  DWORD held_manager_access() const { return HeldAccess(HandleInfo::kManager); }
+  DWORD held_service_access() const { return HeldAccess(HandleInfo::kService); }
+  // Every name on the simulated disks (lower case; directories end in a
+  // backslash) with its file's contents: a snapshot that shows a step
+  // changed nothing.
+  std::map<std::wstring, std::string> FileTree() const;
   // True when nothing is open or outstanding and nothing was released twice.
   bool AllReleased() const;
   // Describes what is still open, for test failure messages.
@@ -403,6 +435,7 @@ class SimulatedPlatform {
     std::vector<unsigned char> bytes;
   };
 
+  DWORD HeldAccess(HandleInfo::Kind kind) const;
   // Returns the injected error for this use of `function`, or 0.
   DWORD NextFailure(const std::string& function);
   void Log(std::string line);
@@ -456,6 +489,7 @@ class SimulatedPlatform {
   bool in_hook_ = false;
   std::map<std::wstring, Library> libraries_;  // lower-case
   std::map<void*, std::wstring> loaded_modules_;
+  std::map<std::wstring, std::vector<std::wstring>> imports_;  // by path
   std::map<std::wstring, SID_NAME_USE> accounts_;  // canonical SID text
   int loaded_libraries_ = 0;
   std::wstring program_data_ = L"C:\\ProgramData";
@@ -480,6 +514,7 @@ class SimulatedPlatform {
 
   std::map<std::string, int> uses_;
   std::vector<FailureRule> failures_;
+  std::map<std::wstring, DWORD> unconvertible_;  // SDDL text to its error
   std::vector<std::string> calls_;
 };
 
