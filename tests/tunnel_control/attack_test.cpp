@@ -24,11 +24,6 @@
 namespace tunnel_control::testing {
 namespace {
 
-using testing::kConfigPath;
-using testing::kDataDirectory;
-using testing::kUserA;
-using testing::kUserB;
-using testing::SimulatedPlatform;
 using User = SimulatedPlatform::User;
 
 constexpr char kKeyA[] = "[Interface]\nPrivateKey = key-of-user-a\n";

@@ -26,13 +26,6 @@
 namespace tunnel_control::testing {
 namespace {
 
-using testing::kConfigPath;
-using testing::kDataDirectory;
-using testing::kUserA;
-using testing::kUserB;
-using testing::Narrow;
-using testing::SimulatedPlatform;
-
 constexpr char kConfig[] =
     "[Interface]\nPrivateKey = iKerBlpSds7bi7G30jmme+g7dpMKNCQt3n0DoyGiurc=\n"
     "Address = 10.9.0.2/32\n\n[Peer]\nPublicKey = "

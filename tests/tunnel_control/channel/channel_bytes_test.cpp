@@ -13,9 +13,6 @@
 namespace tunnel_control::testing {
 namespace {
 
-using tunnel_control::kBadArgs;
-using tunnel_control::kTunnelFailedCode;
-
 using Bytes = std::vector<uint8_t>;
 
 class FakeMessenger : public flutter::BinaryMessenger {

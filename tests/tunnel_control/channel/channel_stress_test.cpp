@@ -12,13 +12,6 @@
 namespace tunnel_control::testing {
 namespace {
 
-using tunnel_control::kBadArgs;
-using tunnel_control::kBusy;
-using tunnel_control::kStopFailedCode;
-using tunnel_control::kTunnelFailedCode;
-
-using tunnel_control::HandleTunnelCall;
-
 enum class Sent { kStage, kConnect, kBadConnect, kDisconnect, kUnknown };
 
 TEST(ChannelStressTest, EveryCallIsAnsweredOnceAndOperationsNeverOverlap) {

@@ -24,7 +24,6 @@ namespace tunnel_control::testing {
 
 using flutter::EncodableValue;
 using Result = flutter::MethodResult<EncodableValue>;
-using tunnel_control::OpError;
 
 // A message-only window whose procedure runs and frees window tasks the way
 // the application window does.

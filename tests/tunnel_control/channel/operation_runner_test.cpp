@@ -13,13 +13,6 @@
 namespace tunnel_control::testing {
 namespace {
 
-using tunnel_control::kStopFailedCode;
-using tunnel_control::kThreadFailed;
-using tunnel_control::kTunnelFailedCode;
-
-using tunnel_control::HandleTunnelCall;
-using tunnel_control::operation_in_progress;
-
 class OperationRunnerTest : public ::testing::Test {
  protected:
   std::shared_ptr<Reply> Send(const std::string& method, HWND window) {

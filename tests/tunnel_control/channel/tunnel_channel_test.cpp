@@ -12,13 +12,6 @@
 namespace tunnel_control::testing {
 namespace {
 
-using tunnel_control::ErrorText;
-using tunnel_control::kBadArgs;
-using tunnel_control::kBusy;
-
-using tunnel_control::HandleTunnelCall;
-using tunnel_control::operation_in_progress;
-
 class TunnelChannelTest : public ::testing::Test {
  protected:
   std::shared_ptr<Reply> Send(const flutter::MethodCall<EncodableValue>& call) {

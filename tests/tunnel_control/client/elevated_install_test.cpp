@@ -12,9 +12,6 @@
 namespace tunnel_control::testing {
 namespace {
 
-using testing::ErrorIs;
-using testing::SimulatedPlatform;
-
 class ElevatedInstallTest : public testing::SimulatedTest {
  protected:
   OpError error_;

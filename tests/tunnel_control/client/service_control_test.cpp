@@ -18,11 +18,6 @@
 namespace tunnel_control::testing {
 namespace {
 
-using testing::ErrorIs;
-using testing::kConfigPath;
-using testing::kDataDirectory;
-using testing::SimulatedPlatform;
-
 constexpr char kConfig[] =
     "[Interface]\r\nPrivateKey = YllZEuTFs3LIEGxHdv44W+n2nIKREEgSQv/Su6Uaubw="
     "\r\nAddress = 10.7.0.2/32\r\n\r\n[Peer]\r\nPublicKey = "

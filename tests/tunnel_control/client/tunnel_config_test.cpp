@@ -15,12 +15,6 @@
 namespace tunnel_control::testing {
 namespace {
 
-using testing::ErrorIs;
-using testing::kConfigPath;
-using testing::kDataDirectory;
-using testing::kUserB;
-using testing::SimulatedPlatform;
-
 using TunnelConfigTest = testing::SimulatedTest;
 
 // A new file each time: an old one that is a second name of another file

@@ -11,8 +11,6 @@
 namespace tunnel_control::testing {
 namespace {
 
-using testing::kConfigPath;
-using testing::kDataDirectory;
 using TunnelPathsTest = testing::SimulatedTest;
 
 TEST_F(TunnelPathsTest, PathsFollowTheProgramDataFolder) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,11 +15,6 @@
 namespace tunnel_control::testing {
 namespace {
 
-using testing::kConfigPath;
-using testing::kDataDirectory;
-using testing::kUserA;
-using testing::kUserB;
-using testing::SimulatedPlatform;
 using DataDirectoryTest = testing::SimulatedTest;
 
 TEST_F(DataDirectoryTest, SecurityDescriptorsAreFixedStrings) {
@@ -118,13 +114,20 @@ TEST(ClassifyExistingTest, KeepsOnlyExactlyOursAndNeverEntersAnythingElse) {
 TEST_F(DataDirectoryTest, PreparedDirectoryLetsTheUserWriteButNotRedirect) {
   const SimulatedPlatform::User admin{L"S-1-5-21-9-9-9-500", true, false};
   const SimulatedPlatform::User user{kUserA, false, false};
+  const std::map<std::wstring, std::string> before = sim_.FileTree();
   DirectoryResult result = DirectoryResult::kRefused;
   sim_.RunAs(admin,
              [&] { result = PrepareDataDirectory(kDataDirectory, kUserA); });
   ASSERT_EQ(result, DirectoryResult::kReady);
-  EXPECT_EQ(sim_.CallsTo("CreateDirectoryW"),
-            std::vector<std::string>{
-                "CreateDirectoryW(\"C:\\ProgramData\\VarnVPN\", attributes)"});
+  // One folder, at the name itself, holding the marker and the empty log.
+  std::vector<std::wstring> added;
+  for (const auto& [name, contents] : sim_.FileTree()) {
+    if (!before.contains(name)) added.push_back(name);
+  }
+  EXPECT_EQ(added,
+            (std::vector<std::wstring>{L"c:\\programdata\\varnvpn\\",
+                                       L"c:\\programdata\\varnvpn\\keep.txt",
+                                       L"c:\\programdata\\varnvpn\\log.bin"}));
   const SimulatedPlatform::Node* directory = sim_.FindNode(kDataDirectory);
   EXPECT_EQ(directory->owner, L"BA");
   EXPECT_EQ(directory->dacl, DataDirectoryDacl(kUserA));

@@ -86,9 +86,6 @@ TEST(InstallLocationTest, OnlyTrustedPrincipalsMayChangeWhatMatters) {
   }
 }
 
-using testing::kTrustedInstaller;
-using testing::kUserB;
-using testing::SimulatedPlatform;
 using V = InstallFolderVerdict;
 
 // A Windows 10/11 client's volume root: Authenticated Users may create

@@ -17,12 +17,6 @@
 namespace tunnel_control::testing {
 namespace {
 
-using testing::kConfigPath;
-using testing::kDataDirectory;
-using testing::kUserA;
-using testing::kUserB;
-using testing::SimulatedPlatform;
-
 constexpr wchar_t kServiceName[] = L"WireGuardTunnel$VarnVPN";
 constexpr wchar_t kInstallDir[] = L"C:\\Program Files\\Varn VPN\\";
 constexpr wchar_t kMsiexec[] = L"C:\\Windows\\System32\\msiexec.exe";

@@ -19,13 +19,6 @@
 namespace tunnel_control::testing {
 namespace {
 
-using testing::DefinitionOf;
-using testing::kConfigPath;
-using testing::kDataDirectory;
-using testing::kUserA;
-using testing::kUserB;
-using testing::SimulatedPlatform;
-
 constexpr wchar_t kServiceName[] = L"WireGuardTunnel$VarnVPN";
 constexpr wchar_t kBinaryPath[] =
     L"\"C:\\Program Files\\Varn VPN\\varn_vpn.exe\" /service "

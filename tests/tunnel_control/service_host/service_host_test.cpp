@@ -15,8 +15,6 @@
 namespace tunnel_control::testing {
 namespace {
 
-using testing::SimulatedPlatform;
-
 constexpr wchar_t kLibrary[] = L"C:\\Program Files\\Varn VPN\\tunnel.dll";
 constexpr wchar_t kConfig[] = L"C:\\Tunnel\\c.conf";
 constexpr wchar_t kLog[] = L"C:\\Tunnel\\log.bin";

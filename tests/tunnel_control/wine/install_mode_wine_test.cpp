@@ -13,9 +13,6 @@
 namespace tunnel_control::testing {
 namespace {
 
-using tunnel_control::InstallArguments;
-using tunnel_control::kUninstallSwitch;
-
 constexpr wchar_t kServiceName[] = L"WireGuardTunnel$VarnVPN";
 constexpr wchar_t kUserSid[] = L"S-1-5-21-1-2-3-1001";
 
