@@ -186,13 +186,13 @@ HWND FlutterDesktopViewGetHWND(FlutterDesktopViewRef) {
 
 // --- Messenger
 // -----------------------------------------------------------------
-bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef, const char*,
-                                 const uint8_t*, size_t) {
-  return true;
-}
 bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef,
                                           const char*, const uint8_t*, size_t,
                                           FlutterDesktopBinaryReply, void*) {
+  return true;
+}
+bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef, const char*,
+                                 const uint8_t*, size_t) {
   return true;
 }
 void FlutterDesktopMessengerSendResponse(

@@ -58,15 +58,15 @@ enum UninstallExitCode : int {
   kUninstallDeleteFailed = 32,
 };
 
-// Exit codes of "/service".
+// Exit codes of "/service", which the service manager's log shows.
 enum ServiceExitCode : int {
   kServiceSucceeded = 0,
-  kServiceNoPath = 1,
-  kServiceLibraryMissing = 2,
-  kServiceExportMissing = 3,
-  kServiceTunnelFailed = 4,
-  kServiceConfigRefused = 5,
-  kServiceLogRefused = 6,
+  kServiceNoPath = 1,          // no configuration or executable path
+  kServiceLibraryMissing = 2,  // tunnel.dll beside the executable won't load
+  kServiceExportMissing = 3,   // it has no service entry
+  kServiceTunnelFailed = 4,    // the entry reported a failure
+  kServiceConfigRefused = 5,   // no plain configuration file at its path
+  kServiceLogRefused = 6,      // log.bin cannot be made SYSTEM's
 };
 
 }  // namespace tunnel_control
