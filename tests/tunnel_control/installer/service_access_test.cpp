@@ -8,7 +8,7 @@
 #include "app/tunnel_control/installer/service_installer.h"
 #include "app/tunnel_control/os/well_known_sids.h"
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 TEST(GrantsOthersControlTest, AnyoneButTheTrustedAndTheUserMoreThanReading) {
@@ -58,4 +58,4 @@ TEST(GrantsOthersControlTest, AnyoneButTheTrustedAndTheUserMoreThanReading) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 TEST(UserSidFormTest, OnlyOneUsersAccountInCanonicalForm) {
@@ -45,4 +45,4 @@ TEST(UserSidFormTest, OnlyOneUsersAccountInCanonicalForm) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-namespace tunnel_control {
+namespace tunnel_control::testing {
 namespace {
 
 using Bytes = std::vector<BYTE>;
@@ -101,4 +101,4 @@ TEST(AclEntriesTest, ReadsEachEntryAndEndsAtAMalformedOneAsGrantingAll) {
 }
 
 }  // namespace
-}  // namespace tunnel_control
+}  // namespace tunnel_control::testing
