@@ -42,8 +42,7 @@ TEST_F(TunnelConfigTest, WriteReplacesTheWholeFile) {
   EXPECT_EQ(sim_.FileContents(kConfigPath), text);
   EXPECT_EQ(sim_.FileContents(other), std::string(500, 'x'));
   EXPECT_EQ(open_while_written, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  EXPECT_EQ(error.code, "");
-  EXPECT_EQ(error.message, "");
+  EXPECT_TRUE(NoError(error));
 }
 
 // Written from an elevated copy of the app too, the file stays the user's,
