@@ -12,9 +12,12 @@
 #include <filesystem>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/tunnel_control/installer/data_directory_security.h"
+#include "app/tunnel_control/os/file_objects.h"
 #include "app/tunnel_control/os/platform.h"
 #include "app/tunnel_control/os/scoped_handles.h"
 #include "tests/tunnel_control/support/simulated_platform.h"
@@ -220,6 +223,27 @@ class Script {
         descriptor.Get());
     const DWORD error = ::GetLastError();
     Note(std::string("secure ") + slot, set, error);
+  }
+
+  // The DACL that `sddl` converts to, entry by entry, as the installer reads
+  // it back to compare a directory with the one it builds.
+  void Describe(const wchar_t* sddl) {
+    ScopedLocalMemory<void> descriptor;
+    const BOOL converted =
+        Os().ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            sddl, SDDL_REVISION_1, descriptor.Put(), nullptr);
+    const DWORD error = ::GetLastError();
+    std::string entries;
+    if (converted) {
+      const std::optional<std::vector<AccessEntry>> dacl =
+          DescriptorDacl(descriptor.Get());
+      if (!dacl) entries = "no DACL";
+      for (const AccessEntry& e : dacl.value_or(std::vector<AccessEntry>{})) {
+        entries += "(" + Number(e.type) + " " + Number(e.flags) + " " +
+                   Number(e.mask) + " " + Narrow(e.sid) + ")";
+      }
+    }
+    Note("describe " + Narrow(sddl), converted, error, entries);
   }
 
   // The root of the volume holding `name`, its drive type, and whether it
@@ -521,6 +545,11 @@ const Scenario kScenarios[] = {
        s.Open('h', L"d", READ_CONTROL | WRITE_DAC | WRITE_OWNER, kShareRead,
               OPEN_EXISTING, kObject);
        s.Secure('h');
+       s.Describe(DataDirectorySddl(L"S-1-5-21-1-2-3-1001").c_str());
+       s.Describe(
+           L"D:(A;;CCLCSWRPWPDTLOCRRC;;;SY)(A;;GA;;;BA)(D;OICI;FW;;;WD)"
+           L"(A;CI;0x1200A9;;;S-1-5-21-1-2-3-1001)");
+       s.Describe(L"O:BA");
      }},
 };
 
