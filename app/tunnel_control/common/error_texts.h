@@ -99,10 +99,12 @@ inline constexpr ErrorText kThreadFailed{"thread_failed",
 // Every entry a connect, a disconnect or the elevated launch can leave in
 // its record.
 inline constexpr ErrorText kOperationErrors[] = {
-    kScmUnavailable,        kServiceUnavailable,  kPreviousStopTimedOut,
-    kStopFailed,            kStartFailed,         kTunnelFailed,
-    kProgramDataUnresolved, kConfigWriteFailed,   kConfigShortWrite,
-    kInstallUnresolved,     kInstallLaunchFailed, kElevationDeclined,
+    kScmUnavailable,        kServiceUnavailable,
+    kPreviousStopTimedOut,  kStopFailed,
+    kStartFailed,           kTunnelFailed,
+    kProgramDataUnresolved, kConfigWriteFailed,
+    kConfigShortWrite,      kInstallUnresolved,
+    kInstallLaunchFailed,   kElevationDeclined,
     kInstallHelperFailed,
 };
 

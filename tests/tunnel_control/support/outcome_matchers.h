@@ -32,8 +32,8 @@ inline ::testing::AssertionResult NoError(const OpError& error) {
   if (error.code.empty() && error.message.empty()) {
     return ::testing::AssertionSuccess();
   }
-  return ::testing::AssertionFailure() << "error is {\"" << error.code
-                                       << "\", \"" << error.message << "\"}";
+  return ::testing::AssertionFailure()
+         << "error is {\"" << error.code << "\", \"" << error.message << "\"}";
 }
 
 }  // namespace tunnel_control::testing
