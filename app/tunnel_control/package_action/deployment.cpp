@@ -59,27 +59,8 @@ UINT RemoveData(const Session& session) {
 }  // namespace
 }  // namespace tunnel_control
 
-extern "C" UINT __stdcall RecordTunnelState(MSIHANDLE install) {
-  return tunnel_control::RunAction(install, L"RecordTunnelState",
-                                   tunnel_control::Record);
-}
-
-extern "C" UINT __stdcall GrantTunnelUser(MSIHANDLE install) {
-  return tunnel_control::RunAction(install, L"GrantTunnelUser",
-                                   tunnel_control::Grant);
-}
-
-extern "C" UINT __stdcall UndoTunnelGrant(MSIHANDLE install) {
-  return tunnel_control::RunAction(install, L"UndoTunnelGrant",
-                                   tunnel_control::UndoGrant);
-}
-
-extern "C" UINT __stdcall RestartTunnel(MSIHANDLE install) {
-  return tunnel_control::RunAction(install, L"RestartTunnel",
-                                   tunnel_control::Restart);
-}
-
-extern "C" UINT __stdcall RemoveTunnelData(MSIHANDLE install) {
-  return tunnel_control::RunAction(install, L"RemoveTunnelData",
-                                   tunnel_control::RemoveData);
-}
+VARN_CUSTOM_ACTION(RecordTunnelState, tunnel_control::Record)
+VARN_CUSTOM_ACTION(GrantTunnelUser, tunnel_control::Grant)
+VARN_CUSTOM_ACTION(UndoTunnelGrant, tunnel_control::UndoGrant)
+VARN_CUSTOM_ACTION(RestartTunnel, tunnel_control::Restart)
+VARN_CUSTOM_ACTION(RemoveTunnelData, tunnel_control::RemoveData)

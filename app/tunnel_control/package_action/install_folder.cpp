@@ -29,12 +29,5 @@ UINT CheckAgain(const Session& session) {
 }  // namespace
 }  // namespace tunnel_control
 
-extern "C" UINT __stdcall CheckInstallFolder(MSIHANDLE install) {
-  return tunnel_control::RunAction(install, L"CheckInstallFolder",
-                                   tunnel_control::CheckNow);
-}
-
-extern "C" UINT __stdcall CheckInstallFolderAgain(MSIHANDLE install) {
-  return tunnel_control::RunAction(install, L"CheckInstallFolderAgain",
-                                   tunnel_control::CheckAgain);
-}
+VARN_CUSTOM_ACTION(CheckInstallFolder, tunnel_control::CheckNow)
+VARN_CUSTOM_ACTION(CheckInstallFolderAgain, tunnel_control::CheckAgain)

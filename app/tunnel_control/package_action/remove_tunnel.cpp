@@ -21,7 +21,4 @@ UINT RemoveTunnelService(const Session& session) {
 }  // namespace
 }  // namespace tunnel_control
 
-extern "C" UINT __stdcall RemoveTunnel(MSIHANDLE install) {
-  return tunnel_control::RunAction(install, L"RemoveTunnel",
-                                   tunnel_control::RemoveTunnelService);
-}
+VARN_CUSTOM_ACTION(RemoveTunnel, tunnel_control::RemoveTunnelService)

@@ -33,4 +33,13 @@ UINT RunAction(MSIHANDLE install, const wchar_t* name,
 
 }  // namespace tunnel_control
 
+// Defines the custom action `name`: the export the package's tables name,
+// running `step` through RunAction, whose log lines carry the same name.
+#define VARN_WIDE_TEXT_(text) L##text
+#define VARN_WIDE_TEXT(text) VARN_WIDE_TEXT_(text)
+#define VARN_CUSTOM_ACTION(name, step)                                        \
+  extern "C" UINT __stdcall name(MSIHANDLE install) {                         \
+    return ::tunnel_control::RunAction(install, VARN_WIDE_TEXT(#name), step); \
+  }
+
 #endif  // APP_TUNNEL_CONTROL_PACKAGE_ACTION_SESSION_H_
