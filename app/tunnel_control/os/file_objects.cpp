@@ -70,27 +70,28 @@ ScopedFileHandle OpenObject(const std::wstring& path, DWORD access,
       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
+NativeName::NativeName(const std::wstring& path) : name_(L"\\??\\" + path) {
+  text_.Buffer = name_.data();
+  text_.Length = static_cast<USHORT>(name_.size() * sizeof(wchar_t));
+  text_.MaximumLength = text_.Length;
+  attributes_.Length = sizeof(attributes_);
+  attributes_.ObjectName = &text_;
+  attributes_.Attributes = OBJ_CASE_INSENSITIVE;
+}
+
 ScopedFileHandle OpenExactly(const std::wstring& path, DWORD access,
                              DWORD share) {
   if (!IsPlainDrivePath(path)) {
     ::SetLastError(ERROR_INVALID_NAME);
     return ScopedFileHandle();
   }
-  std::wstring name = L"\\??\\" + path;
-  UNICODE_STRING text{};
-  text.Buffer = name.data();
-  text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
-  text.MaximumLength = text.Length;
-  OBJECT_ATTRIBUTES attributes{};
-  attributes.Length = sizeof(attributes);
-  attributes.ObjectName = &text;
-  attributes.Attributes = OBJ_CASE_INSENSITIVE;
+  NativeName name(path);
   IO_STATUS_BLOCK io{};
   HANDLE handle = nullptr;
   // No synchronous-I/O option: it would need SYNCHRONIZE. Directories open
   // without backup intent, so no privilege adds to what the DACLs grant.
-  const NTSTATUS status = Os().NtOpenFile(&handle, access, &attributes, &io,
-                                          share, FILE_OPEN_REPARSE_POINT);
+  const NTSTATUS status = Os().NtOpenFile(&handle, access, name.Attributes(),
+                                          &io, share, FILE_OPEN_REPARSE_POINT);
   if (status < 0) {
     ::SetLastError(ErrorOf(status));
     return ScopedFileHandle();

@@ -46,6 +46,22 @@ struct ObjectFacts {
 ScopedFileHandle OpenObject(const std::wstring& path, DWORD access,
                             DWORD share);
 
+// What the native open calls take for `path` (a full path with a drive
+// letter): its "\\??\\" name, matched without regard to case.
+class NativeName {
+ public:
+  explicit NativeName(const std::wstring& path);
+  NativeName(const NativeName&) = delete;
+  NativeName& operator=(const NativeName&) = delete;
+
+  OBJECT_ATTRIBUTES* Attributes() { return &attributes_; }
+
+ private:
+  std::wstring name_;
+  UNICODE_STRING text_{};
+  OBJECT_ATTRIBUTES attributes_{};
+};
+
 // Opens `path` itself (a full path with a drive letter), never following a
 // link, with exactly `access`: CreateFileW adds SYNCHRONIZE, which only the
 // object's own DACL can grant, while DELETE and FILE_READ_ATTRIBUTES also

@@ -88,19 +88,11 @@ class Script {
   // the status, or how the object was opened.
   void Native(char slot, const std::wstring& name, DWORD access, DWORD share,
               ULONG options) {
-    std::wstring full = L"\\??\\" + At(name);
-    UNICODE_STRING text{};
-    text.Buffer = full.data();
-    text.Length = static_cast<USHORT>(full.size() * sizeof(wchar_t));
-    text.MaximumLength = text.Length;
-    OBJECT_ATTRIBUTES attributes{};
-    attributes.Length = sizeof(attributes);
-    attributes.ObjectName = &text;
-    attributes.Attributes = OBJ_CASE_INSENSITIVE;
+    NativeName full(At(name));
     IO_STATUS_BLOCK io{};
     HANDLE raw = nullptr;
     const NTSTATUS status =
-        Os().NtOpenFile(&raw, access, &attributes, &io, share, options);
+        Os().NtOpenFile(&raw, access, full.Attributes(), &io, share, options);
     const std::string step = std::string(1, slot) + " = native " +
                              Narrow(name) + " " + HexNumber(access) +
                              " share " + Number(share) + " options " +
