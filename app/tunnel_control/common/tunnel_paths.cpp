@@ -1,19 +1,10 @@
 #include "app/tunnel_control/common/tunnel_paths.h"
 
 #include "app/tunnel_control/common/tunnel_names.h"
+#include "app/tunnel_control/os/known_folders.h"
 #include "app/tunnel_control/os/scoped_handles.h"
 
 namespace tunnel_control {
-namespace {
-
-// FOLDERID_ProgramData, spelled out so no GUID library has to be linked.
-constexpr GUID kProgramDataFolder = {
-    0x62AB5D82,
-    0xFDC1,
-    0x4DC3,
-    {0xA9, 0xDD, 0x07, 0x0D, 0x1D, 0x49, 0x5D, 0x97}};
-
-}  // namespace
 
 std::wstring ExecutablePath() {
   wchar_t buffer[MAX_PATH];

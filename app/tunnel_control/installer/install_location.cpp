@@ -4,6 +4,7 @@
 #include <cwctype>
 #include <vector>
 
+#include "app/tunnel_control/os/known_folders.h"
 #include "app/tunnel_control/os/scoped_handles.h"
 #include "app/tunnel_control/os/well_known_sids.h"
 
@@ -21,12 +22,6 @@ constexpr DWORD kAppFileForbidden = kChangeItself | FILE_WRITE_DATA |
 // Renaming or deleting the folder or its children redirects the path below.
 constexpr DWORD kFolderAboveForbidden = kChangeItself | FILE_DELETE_CHILD;
 
-// FOLDERID_ProgramFiles, spelled out so no GUID library has to be linked.
-constexpr GUID kProgramFilesFolder = {
-    0x905E63B6,
-    0xC1BF,
-    0x494E,
-    {0xB2, 0x9C, 0x65, 0xB7, 0x32, 0xD3, 0xD2, 0x1A}};
 constexpr wchar_t kDefaultFolderName[] = L"Varn VPN";
 constexpr wchar_t kExecutableName[] = L"varn_vpn.exe";
 

@@ -10,23 +10,13 @@
 #include <iterator>
 #include <sstream>
 
+#include "app/tunnel_control/os/known_folders.h"
+
 namespace tunnel_control::testing {
 namespace {
 
 SimulatedPlatform* current_simulation = nullptr;
 
-constexpr GUID kProgramDataFolder = {
-    0x62AB5D82,
-    0xFDC1,
-    0x4DC3,
-    {0xA9, 0xDD, 0x07, 0x0D, 0x1D, 0x49, 0x5D, 0x97}};
-// FOLDERID_ProgramFiles: C:\Program Files for a 64-bit process (Microsoft
-// documentation, KNOWNFOLDERID).
-constexpr GUID kProgramFilesFolder = {
-    0x905E63B6,
-    0xC1BF,
-    0x494E,
-    {0xB2, 0x9C, 0x65, 0xB7, 0x32, 0xD3, 0xD2, 0x1A}};
 constexpr wchar_t kProgramFilesPath[] = L"C:\\Program Files";
 
 std::wstring Lower(const std::wstring& text) {
